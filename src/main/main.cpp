@@ -1,0 +1,3 @@
+#include "main/run.h"
+
+int main(int argc, char** argv) { return marvix::run(argc, argv); }

@@ -1,0 +1,39 @@
+// The run sequence: banner, arguments, load, check, scan, listings. Every
+// step returns a status; only this sequence turns one into a message and an
+// exit status.
+#pragma once
+
+#include "debug_file/image.h"
+#include "listing/listing.h"
+
+namespace marvix {
+
+inline constexpr const char* kHomePage = "https://marvix.example.org/";
+
+enum class Outcome {
+  ok,
+  usage,               // wrong number of arguments
+  unknown_parameters,  // a second argument that is not the pause switch
+  open_failed,
+  out_of_memory,
+  read_error,
+  wrong_type,
+  undefined_entry,
+  unexpected_end,
+  write_failed,
+};
+
+struct DumpResult {
+  Outcome outcome;
+  std::size_t cursor;  // for undefined_entry: where no tag matched
+};
+
+// Everything after loading: check the magic, scan the sections and print the
+// three listings, flushing the output at the end. Nothing is printed unless
+// the check and the scan succeed.
+DumpResult dump_image(DebugImage& image, Listing& listing);
+
+// The whole run; returns the exit status (0 only when the run completed).
+int run(int argc, const char* const* argv);
+
+}  // namespace marvix

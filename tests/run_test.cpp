@@ -1,0 +1,143 @@
+// End-to-end: the built binary, its exact console text, standard output and
+// exit status.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "test_util.h"
+
+using test::banner;
+using test::run_marvix;
+
+namespace {
+
+const std::string kSyntax = "syntax: marvix file.dbg [-p]\n";
+
+std::string dump_line(const std::string& name) { return "dump file: \"" + name + "\"\n"; }
+
+void expect_failure(const test::Run& run, const std::string& err) {
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, err);
+  EXPECT_EQ(run.out, "");
+}
+
+std::string sample_listing() { return test::read_file(MARVIX_SAMPLE_LISTING); }
+
+}  // namespace
+
+TEST(Run, ArgumentRules) {
+  const std::string f = test::write_temp("args.dbg", test::worked_example());
+  expect_failure(run_marvix({}), banner() + kSyntax);
+  expect_failure(run_marvix({f, "-x"}), banner() + "unknown parameters.\n" + kSyntax);
+  expect_failure(run_marvix({f, "-pp"}), banner() + "unknown parameters.\n" + kSyntax);
+  expect_failure(run_marvix({"-p", f}), banner() + "unknown parameters.\n" + kSyntax);
+  expect_failure(run_marvix({f, "-p", "x"}), banner() + kSyntax);
+  for (const char* pause : {"-p", "-P"}) {
+    const test::Run run = run_marvix({f, pause});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, banner() + dump_line(f));  // 16 lines: no pause
+    EXPECT_EQ(run.out, test::kWorkedListing);
+  }
+}
+
+TEST(Run, WorkedExampleAndSample) {
+  const std::string f = test::write_temp("worked.dbg", test::worked_example());
+  test::Run run = run_marvix({f});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, banner() + dump_line(f));
+  EXPECT_EQ(run.out, test::kWorkedListing);
+
+  run = run_marvix({MARVIX_SAMPLE});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, sample_listing());
+
+  // Devices and pipes are read like files.
+  run = run_marvix({"/dev/stdin"}, {.stdin_path = f});
+  EXPECT_EQ(run.out, test::kWorkedListing);
+}
+
+TEST(Run, EveryFailureHasItsMessageAndStatusOne) {
+  const std::string missing = test::temp_path("no such file.dbg");
+  expect_failure(run_marvix({missing}), banner() + dump_line(missing) + "error: could not open file\n");
+  expect_failure(run_marvix({"/tmp"}), banner() + dump_line("/tmp") + "error: could not open file\n");
+
+  const auto with = [](const std::string& name, const std::string& text) {
+    return test::write_temp(name, dbg::Bytes(text.begin(), text.end()));
+  };
+  const std::string magic(dbg::kMagic);
+  const std::string wrong = "error: wrong file type or version.\n";
+  for (const std::string& f : {with("empty.dbg", ""), with("v101.dbg", "[tolvane|dbg|v1.01]\r\n\x1b[end]"),
+                               with("nocr.dbg", "[tolvane|dbg|v1.00]\n\x1b[end]")}) {
+    expect_failure(run_marvix({f}), banner() + dump_line(f) + wrong);
+  }
+  std::string f = with("magic.dbg", magic);
+  expect_failure(run_marvix({f}), banner() + dump_line(f) + "error: undefined entry (), abort.\n");
+  f = with("case.dbg", magic + "[File]");
+  expect_failure(run_marvix({f}), banner() + dump_line(f) + "error: undefined entry ([File]), abort.\n");
+
+  dbg::Bytes twice;
+  dbg::put(twice, dbg::kMagic);
+  dbg::put_classes(twice, {{}});
+  dbg::put_classes(twice, {{}});
+  f = test::write_temp("twice.dbg", twice);
+  expect_failure(run_marvix({f}), banner() + dump_line(f) + "error: undefined entry ([class]\x01), abort.\n");
+
+  f = with("huge.dbg", magic + "[label]" + std::string("\xFF\xFF\xFF\xFF") + "[end]");
+  expect_failure(run_marvix({f}), banner() + dump_line(f) + "error: unexpected end of file.\n");
+  dbg::Bytes cut = test::worked_example();
+  cut.resize(cut.size() - 8);  // inside the last name list
+  f = test::write_temp("cut.dbg", cut);
+  expect_failure(run_marvix({f}), banner() + dump_line(f) + "error: unexpected end of file.\n");
+}
+
+TEST(Run, EndlessDevicesStopAtTheSizeLimit) {
+  for (const char* device : {"/dev/zero", "/dev/urandom"}) {
+    expect_failure(run_marvix({device}), banner() + dump_line(device) + "error: out of memory.\n");
+  }
+}
+
+TEST(Run, OutputThatCannotBeWritten) {
+  const std::string f = test::write_temp("out.dbg", test::worked_example());
+  const std::string failed = banner() + dump_line(f) + "error: could not write output.\n";
+  test::Run run = run_marvix({f}, {.stdout_path = "/dev/full"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, failed);
+  run = run_marvix({f, "-p"}, {.stdout_path = "/dev/full"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, failed);
+  run = run_marvix({f}, {.stdout_path = "-"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, failed);
+
+  // Standard error closed: messages are dropped, the listing is unaffected.
+  run = run_marvix({f}, {.close_stderr = true});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, test::kWorkedListing);
+}
+
+TEST(Run, AReaderThatGoesAwayEndsTheRunQuietly) {
+  // A listing far larger than a pipe holds, into a reader that takes one
+  // line and leaves.
+  std::vector<dbg::Label> labels(200000, {1, dbg::kNoClass, 0x1234, "some_label_name"});
+  const std::string f = test::write_temp("pipe.dbg", dbg::debug_file({}, {}, labels));
+  const std::string err = test::temp_path("pipe.err");
+  const std::string script = test::temp_path("pipe.sh");
+  std::ofstream(script) << "'" << MARVIX_BINARY << "' '" << f << "' 2>'" << err
+                        << "' | head -1 >/dev/null; echo ${PIPESTATUS[0]}\n";
+  FILE* shell = popen(("bash '" + script + "'").c_str(), "r");
+  char status[16] = {};
+  ASSERT_NE(fgets(status, sizeof status, shell), nullptr);
+  pclose(shell);
+  EXPECT_STREQ(status, "1\n");  // not 141, the status of a SIGPIPE death
+  EXPECT_EQ(test::read_file(err), banner() + dump_line(f));
+}
+
+TEST(Run, PauseWithoutATerminalStillPromptsAndGoesOn) {
+  std::vector<dbg::File> files(40, {0, 1, "f.asm"});
+  const std::string f = test::write_temp("pause.dbg", dbg::debug_file(files, {}, {}));
+  const test::Run run = run_marvix({f, "-p"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, banner() + dump_line(f) + "\npress a key...");
+  EXPECT_NE(run.out.find("\n20    1        DEFAULT      f.asm\n\n\n\n21 "), std::string::npos);
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 43 + 3);
+}

@@ -1,0 +1,133 @@
+#include "test_util.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace test {
+
+namespace {
+
+const std::string& temp_dir() {
+  static const std::string dir = [] {
+    char pattern[] = "/tmp/marvix_test.XXXXXX";
+    const char* made = mkdtemp(pattern);
+    std::string path = made != nullptr ? made : "/tmp";
+    static std::string cleanup;
+    cleanup = "rm -rf '" + path + "'";
+    std::atexit([] { (void)std::system(cleanup.c_str()); });
+    return path;
+  }();
+  return dir;
+}
+
+}  // namespace
+
+std::string temp_path(const std::string& name) { return temp_dir() + "/" + name; }
+
+std::string write_temp(const std::string& name, const dbg::Bytes& bytes) {
+  const std::string path = temp_path(name);
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+Dump dump(const dbg::Bytes& bytes, bool pause) {
+  marvix::DebugImage image;
+  if (marvix::image_from_bytes(bytes, image) != marvix::LoadStatus::ok)
+    return {marvix::Outcome::out_of_memory, "", 0};
+  FILE* sink = std::tmpfile();
+  marvix::Listing listing;
+  listing.out.fd = fileno(sink);
+  listing.pager.pause = pause;
+  listing.pager.wait_for_key = false;
+  const marvix::DumpResult result = marvix::dump_image(image, listing);
+  std::string text;
+  std::rewind(sink);
+  char chunk[65536];
+  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, sink)) > 0;) text.append(chunk, got);
+  std::fclose(sink);
+  return {result.outcome, text, result.cursor};
+}
+
+Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) {
+  static int serial = 0;
+  const std::string tag = std::to_string(getpid()) + "_" + std::to_string(++serial);
+  const std::string out_path = options.stdout_path.empty() ? temp_path("out" + tag) : options.stdout_path;
+  const std::string err_path = temp_path("err" + tag);
+
+  const pid_t child = fork();
+  if (child == 0) {
+    setsid();  // no controlling terminal: a pause must not wait for a key
+    const std::string in = options.stdin_path.empty() ? "/dev/null" : options.stdin_path;
+    dup2(open(in.c_str(), O_RDONLY), 0);
+    const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int out_fd = out_path == "-" ? -1 : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(err_fd, 2);
+    dup2(out_fd, 1);
+    if (out_fd < 0) close(1);
+    if (options.close_stderr) close(2);
+    std::vector<char*> argv{const_cast<char*>(MARVIX_BINARY)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(MARVIX_BINARY, argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  Run run;
+  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+  if (options.stdout_path.empty()) run.out = read_file(out_path);
+  run.err = read_file(err_path);
+  return run;
+}
+
+std::string banner() {
+  return "marvix v1.0: dump debug-files produced by tolvane v1.0 (08/05/2001)\n"
+         "homepage: " +
+         std::string(marvix::kHomePage) + "\n";
+}
+
+}  // namespace test
+
+namespace test {
+
+dbg::Bytes worked_example() {
+  return dbg::debug_file(
+      {{0x00, 120, "boot.asm"}, {0x42, 35, "defs.inc"}},
+      {{0x00, dbg::kNoClass, 0x8000, 0x100, 0x1100, "text"}, {0x01, 0, 0x8010, 0x110, 0x140, "init"}},
+      {{1, 1, 0x8010, "entry"}, {4, dbg::kNoClass, 0, "total"}, {2, 7, 0x20, "far"}});
+}
+
+const char* const kWorkedListing =
+    "[file]\n"
+    "item  lines    type         name\n"
+    "0     120      DEFAULT      boot.asm\n"
+    "1     35       INCLUDE      (defs.inc)\n"
+    "\n"
+    "[class]\n"
+    "item  type     start        size         name\n"
+    "0     SEGMENT  0x8000       0x1000       text\n"
+    "1     PROC     0x8010       0x30         text.init\n"
+    "\n"
+    "[label]\n"
+    "item  type         value        name\n"
+    "0     CODE         0x8010       text.init.entry\n"
+    "1     DW           0            total\n"
+    "2     DB           0x20         ...far\n"
+    "\n";
+
+}  // namespace test

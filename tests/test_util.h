@@ -1,0 +1,52 @@
+// Helpers shared by the tests: temporary files, the in-process dump, and
+// running the built binary with its streams captured.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "dbg_builder.h"
+#include "main/run.h"
+
+namespace test {
+
+// A file in a fresh temporary folder, removed with the folder at exit.
+std::string temp_path(const std::string& name);
+std::string write_temp(const std::string& name, const dbg::Bytes& bytes);
+std::string read_file(const std::string& path);
+
+// Loads bytes from memory and runs check, scan and listings in-process.
+struct Dump {
+  marvix::Outcome outcome;
+  std::string out;  // what the listing wrote
+  std::size_t cursor;
+};
+Dump dump(const dbg::Bytes& bytes, bool pause = false);
+
+// The built marvix, run without a controlling terminal.
+struct Run {
+  int status = -1;  // exit status, or -1 when ended by a signal
+  int signal = 0;
+  std::string out;
+  std::string err;
+};
+struct RunOptions {
+  std::string stdin_path;   // empty: /dev/null
+  std::string stdout_path;  // empty: captured; "-": closed
+  bool close_stderr = false;
+};
+Run run_marvix(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// The two banner lines every run begins with.
+std::string banner();
+
+}  // namespace test
+
+namespace test {
+
+// The two-file, two-class, three-label example of the manual, and its
+// listing.
+dbg::Bytes worked_example();
+extern const char* const kWorkedListing;
+
+}  // namespace test
