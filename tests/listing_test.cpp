@@ -1,0 +1,140 @@
+#include "listing/listing.h"
+
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <random>
+
+#include "test_util.h"
+
+using marvix::Outcome;
+
+namespace {
+
+std::string listing_of(const std::vector<dbg::File>& files, const std::vector<dbg::Class>& classes,
+                       const std::vector<dbg::Label>& labels, bool pause = false) {
+  const test::Dump d = test::dump(dbg::debug_file(files, classes, labels), pause);
+  EXPECT_EQ(d.outcome, Outcome::ok);
+  return d.out;
+}
+
+// The name column of the one label row in a listing.
+std::string label_path(const std::vector<dbg::Class>& classes, std::uint32_t owner) {
+  const std::string text = listing_of({}, classes, {{0, owner, 0, "L"}});
+  const std::size_t row = text.rfind("0     UNDEFINED    0            ");
+  return text.substr(row + 32, text.size() - row - 32 - 2);
+}
+
+int line_count(const std::string& text) {
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+}  // namespace
+
+TEST(Listing, WorkedExampleByteForByte) {
+  const test::Dump d = test::dump(test::worked_example());
+  EXPECT_EQ(d.outcome, Outcome::ok);
+  EXPECT_EQ(d.out, test::kWorkedListing);
+}
+
+TEST(Listing, EmptyTablesPrintNothing) {
+  EXPECT_EQ(listing_of({}, {}, {}), "");
+  EXPECT_EQ(listing_of({}, {}, {{0, dbg::kNoClass, 0, "x"}}).substr(0, 8), "[label]\n");
+}
+
+TEST(Listing, ColumnsAndNameForms) {
+  EXPECT_EQ(listing_of({{0x85, -1, "plain"}, {0x45, 2147483647, "paren"}, {0x40, 0, ""}}, {}, {}),
+            "[file]\n"
+            "item  lines    type         name\n"
+            "0     -1       (undefined)  plain\n"
+            "1     2147483647 (undefined)  (paren)\n"
+            "2     0        DEFAULT      ()\n"
+            "\n");
+  EXPECT_EQ(listing_of({}, {{0x83, dbg::kNoClass, 0, 16, 8, "odd"}, {0x02, dbg::kNoClass, 0, 0, 0, ""}},
+                       {{0x3F, dbg::kNoClass, 4096, ""}}),
+            "[class]\n"
+            "item  type     start        size         name\n"
+            "0     (undefined) 0            0xfffffffffffffff8 odd\n"
+            "1     TABLE    0            0            \n"
+            "\n"
+            "[label]\n"
+            "item  type         value        name\n"
+            "0     (undefined)  0x1000       \n"
+            "\n");
+}
+
+TEST(Listing, FieldsMatchPrintfOnRandomValues) {
+  std::mt19937_64 random(7);
+  std::vector<dbg::File> files;
+  std::vector<dbg::Label> labels;
+  std::string expected_files = "[file]\nitem  lines    type         name\n";
+  std::string expected_labels = "[label]\nitem  type         value        name\n";
+  const char* file_kinds[] = {"DEFAULT", "BINOUT", "INCLUDE", "MACRO", "IFELSE"};
+  for (int i = 0; i < 2000; ++i) {
+    const std::uint64_t bits = random();
+    const std::uint64_t value =
+        i < 3 ? std::uint64_t{0} - static_cast<std::uint64_t>(i == 1) : bits >> (bits % 64);
+    const auto lines = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+    const std::string name(static_cast<std::size_t>(i % 40 == 0 ? 300 : i % 20),
+                           static_cast<char>('a' + i % 26));
+    files.push_back({static_cast<std::uint8_t>(i % 5), lines, name});
+    labels.push_back({1, dbg::kNoClass, value, name});
+    char row[512];
+    std::snprintf(row, sizeof row, "%-5i %-8i %-12s %s\n", i, lines, file_kinds[i % 5], name.c_str());
+    expected_files += row;
+    std::snprintf(row, sizeof row, "%-5i %-12s %#-12" PRIx64 " %s\n", i, "CODE", value, name.c_str());
+    expected_labels += row;
+  }
+  EXPECT_EQ(listing_of(files, {}, labels), expected_files + "\n" + expected_labels + "\n");
+}
+
+TEST(ClassPath, StopsAtNoClassOutOfRangeAndLoops) {
+  const std::uint32_t none = dbg::kNoClass;
+  EXPECT_EQ(label_path({{0, none, 0, 0, 0, "A"}}, none), "L");
+  EXPECT_EQ(label_path({{0, none, 0, 0, 0, "A"}}, 0), "A.L");
+  EXPECT_EQ(label_path({{0, none, 0, 0, 0, "A"}}, 1), "...L");
+  EXPECT_EQ(label_path({{0, 5, 0, 0, 0, "A"}}, 0), "...A.L");
+  EXPECT_EQ(label_path({{0, 1, 0, 0, 0, "A"}, {0, 0, 0, 0, 0, "B"}}, 0), "...B.A.L");
+  EXPECT_EQ(label_path({{0, 0, 0, 0, 0, "Self"}}, 0), "...Self.L");
+  // A chain that runs into a loop shows the loop once, then the way in.
+  EXPECT_EQ(label_path({{0, 1, 0, 0, 0, "A"}, {0, 2, 0, 0, 0, "B"}, {0, 1, 0, 0, 0, "C"}}, 0), "...C.B.A.L");
+}
+
+TEST(ClassPath, DeepChainsArePrintedWholeAndAgreeWhenRepeated) {
+  std::vector<dbg::Class> classes;
+  for (std::uint32_t i = 0; i < 5000; ++i)
+    classes.push_back({0, i == 0 ? dbg::kNoClass : i - 1, 0, 0, 0, "c" + std::to_string(i)});
+  std::string expected;
+  for (std::uint32_t i = 0; i < 5000; ++i) expected += "c" + std::to_string(i) + ".";
+  std::vector<dbg::Label> labels(3, {0, 4999, 0, "L"});
+  const std::string text = listing_of({}, classes, labels);
+  for (const char* row : {"\n0     UNDEFINED    0            ", "\n1     UNDEFINED    0            ",
+                          "\n2     UNDEFINED    0            "}) {
+    EXPECT_NE(text.find(row + expected + "L\n"), std::string::npos) << row;
+  }
+}
+
+TEST(ClassPath, LongPathsPastTheCacheBudgetStillPrintWhole) {
+  // Two classes whose names alone exceed the path cache's budget.
+  const std::string big(marvix::ClassPaths::kBudget / 2 + 10, 'x');
+  EXPECT_EQ(label_path({{0, dbg::kNoClass, 0, 0, 0, big}, {0, 0, 0, 0, 0, big}}, 1), big + "." + big + ".L");
+}
+
+TEST(Pager, PausesAfterEvery23LinesAcrossListings) {
+  const auto files = [](int n) { return std::vector<dbg::File>(static_cast<std::size_t>(n), {0, 0, "f"}); };
+  // 19 rows + title, header, closing line = 22 lines: no pause.
+  std::string text = listing_of(files(19), {}, {}, true);
+  EXPECT_EQ(text.find("\n\n\n\n"), std::string::npos);
+  // 23 lines: one pause, after the closing empty line.
+  text = listing_of(files(20), {}, {}, true);
+  EXPECT_EQ(line_count(text), 23 + 3);
+  EXPECT_EQ(text.substr(text.size() - 6), "f\n\n\n\n\n");
+  // The counter runs on into the next listing: 22 file lines, then the
+  // class title is the 23rd.
+  text = listing_of(files(19), {{0, dbg::kNoClass, 0, 0, 0, "c"}}, {}, true);
+  EXPECT_NE(text.find("f\n\n[class]\n\n\n\nitem"), std::string::npos);
+  // And without the switch nothing is added.
+  EXPECT_EQ(line_count(listing_of(files(100), {}, {}, false)), 103);
+  EXPECT_EQ(line_count(listing_of(files(100), {}, {}, true)), 103 + 3 * (103 / 23));
+}
