@@ -1,0 +1,105 @@
+// Makes debug files for the project:
+//   make_dbg demo OUT         the small sample shipped as examples/demo.dbg
+//   make_dbg bench OUT [N]    a large well-formed file for benchmarks, just under
+//                             the size limit, or about 1/N of it
+// Output is deterministic: the same command always writes the same bytes.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "dbg_builder.h"
+
+namespace {
+
+dbg::Bytes demo() {
+  using dbg::kNoClass;
+  return dbg::debug_file(
+      {
+          {0x00, 120, "boot.asm"},
+          {0x42, 35, "defs.inc"},
+          {0x43, 12, "macros.inc"},
+      },
+      {
+          {0x00, kNoClass, 0x8000, 0x100, 0x1100, "text"},
+          {0x01, 0, 0x8010, 0x110, 0x140, "init"},
+          {0x01, 0, 0x8040, 0x140, 0x1a0, "irq"},
+          {0x02, 2, 0x8080, 0x180, 0x1a0, "vectors"},
+          {0x00, kNoClass, 0xc000, 0x1100, 0x1300, "data"},
+      },
+      {
+          {1, 1, 0x8010, "entry"},
+          {1, 1, 0x8018, "loop"},
+          {1, 2, 0x8040, "handler"},
+          {4, 3, 0x8080, "reset"},
+          {2, 4, 0xc000, "buffer"},
+          {4, kNoClass, 0, "total"},
+          {10, kNoClass, 0xfffe, "STACK_TOP"},
+      });
+}
+
+// A few hundred file entries, 4000 classes in 80 chains of 50, and labels to
+// fill the rest, most of them 30 to 49 classes deep, so that each row
+// carries a long class path.
+dbg::Bytes bench(unsigned divisor) {
+  const std::size_t limit = (64u * 1024 * 1024 - 1024 - 1) / divisor;
+  std::vector<dbg::File> files;
+  for (int i = 0; i < 300; ++i) {
+    files.push_back({static_cast<std::uint8_t>(i % 7 == 0 ? 0x42 : i % 5), i * 37 - 100,
+                     "src/module" + std::to_string(i) + ".asm"});
+  }
+  std::vector<dbg::Class> classes;
+  for (std::uint32_t i = 0; i < 4000; ++i) {
+    const std::uint32_t parent = i % 50 == 0 ? dbg::kNoClass : i - 1;
+    const std::uint64_t base = 0x10000ull * i;
+    char name[16];
+    std::snprintf(name, sizeof name, "cls%04u", i);
+    classes.push_back({static_cast<std::uint8_t>(i % 3), parent, base, base, base + 64 * (i % 97), name});
+  }
+  dbg::Bytes out;
+  dbg::put(out, dbg::kMagic);
+  dbg::put_files(out, files);
+  dbg::put_classes(out, classes);
+
+  std::vector<dbg::Label> labels;
+  std::size_t size = out.size() + 7 + 4 + 5;  // the label tag, its count, "[end]"
+  std::uint32_t seed = 12345;
+  for (std::uint32_t j = 0;; ++j) {
+    seed = seed * 1664525u + 1013904223u;
+    std::uint32_t owner = (seed >> 8) % 80 * 50 + 30 + (seed >> 20) % 20;
+    if (j % 10 == 9) owner = j % 20 == 19 ? dbg::kNoClass : (seed >> 4) % 4000;
+    char name[24];
+    std::snprintf(name, sizeof name, "lbl_%08x_%s", j, j % 2 ? "lp" : "end");
+    const std::size_t length = std::strlen(name);
+    if (size + 48 + length + 1 > limit) break;
+    size += 48 + length + 1;
+    labels.push_back({static_cast<std::uint8_t>(seed % 13), owner, 0x400000ull + 4ull * j, name});
+  }
+  dbg::put_labels(out, labels);
+  dbg::put(out, "[end]");
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool is_demo = argc == 3 && std::strcmp(argv[1], "demo") == 0;
+  const bool is_bench = (argc == 3 || argc == 4) && std::strcmp(argv[1], "bench") == 0;
+  if (!is_demo && !is_bench) {
+    std::fprintf(stderr, "usage: make_dbg demo OUT | make_dbg bench OUT [DIVISOR]\n");
+    return 2;
+  }
+  const unsigned divisor = argc == 4 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)) : 1;
+  if (divisor == 0) {
+    std::fprintf(stderr, "make_dbg: DIVISOR must be a positive number\n");
+    return 2;
+  }
+  const dbg::Bytes bytes = is_demo ? demo() : bench(divisor);
+  FILE* out = std::fopen(argv[2], "wb");
+  if (out == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size() ||
+      std::fclose(out) != 0) {
+    std::perror(argv[2]);
+    return 1;
+  }
+  return 0;
+}
