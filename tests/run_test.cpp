@@ -141,3 +141,35 @@ TEST(Run, PauseWithoutATerminalStillPromptsAndGoesOn) {
   EXPECT_NE(run.out.find("\n20    1        DEFAULT      f.asm\n\n\n\n21 "), std::string::npos);
   EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 43 + 3);
 }
+
+TEST(Run, SizeLimitAndDeepChainsEndToEnd) {
+  // Sparse files: the magic, then zeros. The largest loads (and then has no
+  // section tag); one byte more does not.
+  const std::string f = test::temp_path("largest.dbg");
+  for (const std::size_t size : {std::size_t{67107839}, std::size_t{67107840}}) {
+    {
+      std::ofstream out(f, std::ios::binary);
+      out << dbg::kMagic;
+      out.seekp(static_cast<std::streamoff>(size - 1));
+      out.put('\0');
+    }
+    expect_failure(run_marvix({f}), banner() + dump_line(f) +
+                                        (size == 67107839 ? "error: undefined entry (), abort.\n"
+                                                          : "error: out of memory.\n"));
+  }
+
+  // A chain of 3000 classes, and a loop of two.
+  std::vector<dbg::Class> classes;
+  for (std::uint32_t i = 0; i < 3000; ++i)
+    classes.push_back({0, i == 0 ? dbg::kNoClass : i - 1, 0, 0, 0, "c"});
+  classes.push_back({0, 3001, 0, 0, 0, "A"});
+  classes.push_back({0, 3000, 0, 0, 0, "B"});
+  const std::string chain =
+      test::write_temp("chain.dbg", dbg::debug_file({}, classes, {{0, 2999, 0, "deep"}, {0, 3000, 0, "L"}}));
+  const test::Run run = run_marvix({chain});
+  EXPECT_EQ(run.status, 0);
+  std::string path;
+  for (int i = 0; i < 3000; ++i) path += "c.";
+  EXPECT_NE(run.out.find(" " + path + "deep\n"), std::string::npos);
+  EXPECT_NE(run.out.find(" ...B.A.L\n"), std::string::npos);
+}

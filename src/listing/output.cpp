@@ -37,7 +37,7 @@ bool output_flush(Output& out) {
 }
 
 void output_write_large(Output& out, const char* bytes, std::size_t size) {
-  if (output_flush(out) && size < Output::kCapacity) {
+  if (output_flush(out) && size < out.capacity) {
     std::memcpy(out.buffer.get(), bytes, size);
     out.used = size;
     return;

@@ -12,11 +12,15 @@
 namespace marvix {
 
 struct Output {
-  static constexpr std::size_t kCapacity = 1 << 20;
+  static constexpr std::size_t kDefaultCapacity = 1 << 20;
 
+  explicit Output(std::size_t capacity_ = kDefaultCapacity)
+      : capacity(capacity_), buffer(new char[capacity_]) {}
+
+  std::size_t capacity;
   int fd = 1;  // -1 discards everything (counting it), for fuzzing
   bool is_terminal = false;
-  std::unique_ptr<char[]> buffer{new char[kCapacity]};
+  std::unique_ptr<char[]> buffer;
   std::size_t used = 0;
   std::uint64_t written = 0;  // bytes handed on to fd
   int error = 0;              // errno of the first failed write, 0 while all is well
@@ -29,7 +33,7 @@ bool output_flush(Output& out);
 void output_write_large(Output& out, const char* bytes, std::size_t size);
 
 inline void output_bytes(Output& out, const char* bytes, std::size_t size) {
-  if (size > Output::kCapacity - out.used) {
+  if (size > out.capacity - out.used) {
     output_write_large(out, bytes, size);
     return;
   }

@@ -1,0 +1,23 @@
+// libFuzzer target: the whole path after the open step on arbitrary bytes,
+// loaded from memory, checked, scanned and listed into a sink that discards
+// the output, once without and once with the pause (no key is waited for).
+#include <cstddef>
+#include <cstdint>
+
+#include "main/run.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  marvix::DebugImage image;
+  if (marvix::image_from_bytes({data, size}, image) != marvix::LoadStatus::ok) return 0;
+  // A second pass over the same image is valid: the scan rewrites the name
+  // slots with the same offsets.
+  for (const bool pause : {false, true}) {
+    // A small buffer: allocating the full-size one per input would dominate.
+    marvix::Listing listing{marvix::Output(4096)};
+    listing.out.fd = -1;
+    listing.pager.pause = pause;
+    listing.pager.wait_for_key = false;
+    marvix::dump_image(image, listing);
+  }
+  return 0;
+}
