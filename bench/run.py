@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""Benchmark: marvix on a debug file just under the size limit.
+
+Builds marvix and make_dbg (Release, in build-bench/), makes the benchmark
+files once in a scratch folder, and reports medians of RUNS runs:
+  full      marvix FILE > /dev/null
+  floor     cat FILE LISTING > /dev/null   (LISTING: marvix's output, saved once)
+  pipe      cat FILE | marvix /dev/stdin > /dev/null
+  stdin     marvix /dev/stdin < FILE > /dev/null
+  tenth     marvix on a file a tenth the size
+  pause     marvix FILE -p with no terminal (setsid), prompts to /dev/null
+and the peak resident memory of a run from the file and from the pipe.
+
+Usage: python3 bench/run.py [RUNS]   (default 7)
+"""
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.path.join(ROOT, "build-bench")
+RUNS = int(sys.argv[1]) if len(sys.argv) > 1 else 7
+
+
+def sh(command):
+    subprocess.run(["bash", "-c", command], check=False)
+
+
+def timed(command):
+    start = time.perf_counter()
+    sh(command)
+    return time.perf_counter() - start
+
+
+def median_time(command):
+    timed(command)  # warm the page cache and the binary
+    return statistics.median(timed(command) for _ in range(RUNS))
+
+
+def peak_kib(command):
+    """Peak resident set of the last process of a pipeline, in KiB."""
+    out = subprocess.run(["bash", "-c", command], capture_output=True, text=True).stderr
+    return int(out.strip().splitlines()[-1])
+
+
+def main():
+    subprocess.run(["cmake", "-S", ROOT, "-B", BUILD, "-DCMAKE_BUILD_TYPE=Release", "-DMARVIX_TESTS=OFF"],
+                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", BUILD, "-j2"], check=True, stdout=subprocess.DEVNULL)
+    marvix = os.path.join(BUILD, "marvix")
+    make_dbg = os.path.join(BUILD, "make_dbg")
+    scratch = tempfile.mkdtemp(prefix="marvix-bench.")
+    try:
+        full = os.path.join(scratch, "full.dbg")
+        tenth = os.path.join(scratch, "tenth.dbg")
+        listing = os.path.join(scratch, "full.txt")
+        subprocess.run([make_dbg, "bench", full], check=True)
+        subprocess.run([make_dbg, "bench", tenth, "10"], check=True)
+        sh(f"'{marvix}' '{full}' > '{listing}' 2>/dev/null")
+        print(f"file {os.path.getsize(full):,} bytes, listing {os.path.getsize(listing):,} bytes, "
+              f"tenth {os.path.getsize(tenth):,} bytes; medians of {RUNS} runs")
+
+        t = {
+            "full": median_time(f"'{marvix}' '{full}' > /dev/null 2>&1"),
+            "floor": median_time(f"cat '{full}' '{listing}' > /dev/null"),
+            "pipe": median_time(f"cat '{full}' | '{marvix}' /dev/stdin > /dev/null 2>&1"),
+            "stdin": median_time(f"'{marvix}' /dev/stdin < '{full}' > /dev/null 2>&1"),
+            "tenth": median_time(f"'{marvix}' '{tenth}' > /dev/null 2>&1"),
+            "pause": median_time(f"setsid -w '{marvix}' '{full}' -p > /dev/null 2>&1"),
+        }
+        rss_file = peak_kib(f"/usr/bin/time -f %M '{marvix}' '{full}' 2>&1 >/dev/null | tail -1 >&2")
+        rss_pipe = peak_kib(f"cat '{full}' | /usr/bin/time -f %M '{marvix}' /dev/stdin 2>&1 >/dev/null "
+                            "| tail -1 >&2")
+        size_kib = os.path.getsize(full) / 1024
+
+        for name, seconds in t.items():
+            print(f"  {name:6} {seconds * 1000:8.1f} ms")
+        print(f"  full / floor        {t['full'] / t['floor']:.2f}   (target <= 3)")
+        print(f"  pipe / full         {t['pipe'] / t['full']:.2f}   (target <= 1.5)")
+        print(f"  stdin / full        {t['stdin'] / t['full']:.2f}")
+        print(f"  tenth / full        {t['tenth'] / t['full']:.3f}  (target <= 0.15)")
+        print(f"  pause / full        {t['pause'] / t['full']:.3f}  (target <= 1.05)")
+        print(f"  peak RSS from file  {rss_file / 1024:.1f} MiB = file + {(rss_file - size_kib) / 1024:.1f} MiB "
+              "(target <= file + 8 MiB)")
+        print(f"  peak RSS from pipe  {rss_pipe / 1024:.1f} MiB = file + {(rss_pipe - size_kib) / 1024:.1f} MiB")
+    finally:
+        shutil.rmtree(scratch)
+
+
+if __name__ == "__main__":
+    main()
