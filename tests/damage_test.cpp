@@ -20,8 +20,8 @@ void check(const dbg::Bytes& bytes) {
   ++g_cases;
   marvix::DebugImage image;
   ASSERT_EQ(marvix::image_from_bytes(bytes, image), marvix::LoadStatus::ok);
-  marvix::Listing listing;
-  listing.out.fd = -1;  // count the bytes, keep none
+  marvix::Listing listing{marvix::Output(4096)};  // a small buffer: the cases are many
+  listing.out.fd = -1;                            // count the bytes, keep none
   listing.pager.pause = true;
   listing.pager.wait_for_key = false;
   const marvix::DumpResult result = marvix::dump_image(image, listing);

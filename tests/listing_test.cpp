@@ -117,7 +117,7 @@ TEST(ClassPath, DeepChainsArePrintedWholeAndAgreeWhenRepeated) {
 
 TEST(ClassPath, LongPathsPastTheCacheBudgetStillPrintWhole) {
   // Two classes whose names alone exceed the path cache's budget.
-  const std::string big(marvix::ClassPaths::kBudget / 2 + 10, 'x');
+  const std::string big(marvix::ClassPaths::kBudgetPerClass * 8, 'x');
   EXPECT_EQ(label_path({{0, dbg::kNoClass, 0, 0, 0, big}, {0, 0, 0, 0, 0, big}}, 1), big + "." + big + ".L");
 }
 

@@ -134,12 +134,22 @@ TEST(Run, AReaderThatGoesAwayEndsTheRunQuietly) {
 
 TEST(Run, PauseWithoutATerminalStillPromptsAndGoesOn) {
   std::vector<dbg::File> files(40, {0, 1, "f.asm"});
-  const std::string f = test::write_temp("pause.dbg", dbg::debug_file(files, {}, {}));
-  const test::Run run = run_marvix({f, "-p"});
+  std::string f = test::write_temp("pause.dbg", dbg::debug_file(files, {}, {}));
+  test::Run run = run_marvix({f, "-p"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, banner() + dump_line(f) + "\npress a key...");
   EXPECT_NE(run.out.find("\n20    1        DEFAULT      f.asm\n\n\n\n21 "), std::string::npos);
   EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 43 + 3);
+
+  // Many pages: every prompt is written, however they are batched.
+  files.resize(7000);
+  f = test::write_temp("pages.dbg", dbg::debug_file(files, {}, {}));
+  run = run_marvix({f, "-p"});
+  EXPECT_EQ(run.status, 0);
+  std::string prompts;
+  for (int i = 0; i < 7003 / 23; ++i) prompts += "\npress a key...";
+  EXPECT_EQ(run.err, banner() + dump_line(f) + prompts);
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 7003 + 3 * (7003 / 23));
 }
 
 TEST(Run, SizeLimitAndDeepChainsEndToEnd) {

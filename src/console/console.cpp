@@ -16,6 +16,7 @@ namespace marvix {
 namespace {
 
 void write_all(int fd, const char* p, std::size_t n) {
+  // Interrupted or partial writes are continued; a failure drops the rest.
   while (n > 0) {
     const ssize_t done = write(fd, p, n);
     if (done < 0 && errno == EINTR) continue;
@@ -26,6 +27,8 @@ void write_all(int fd, const char* p, std::size_t n) {
 }
 
 }  // namespace
+
+void console_write(const char* bytes, std::size_t size) { write_all(STDERR_FILENO, bytes, size); }
 
 void console_print(const char* format, ...) {
   char small[512];
@@ -116,9 +119,13 @@ bool read_some(char* buffer, std::size_t size) {
 
 }  // namespace
 
-void console_wait_key() {
+bool console_can_wait() {
   if (g_tty == -2) g_tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (g_tty < 0) return;
+  return g_tty >= 0;
+}
+
+void console_wait_key() {
+  if (!console_can_wait()) return;
 
   RawMode raw;
   if (!raw.active) return;

@@ -2,11 +2,19 @@
 // from the listing on standard output.
 #pragma once
 
+#include <cstddef>
+
 namespace marvix {
 
 // Writes straight to standard error, unbuffered. A failed write is dropped:
 // a message that cannot be shown must not change the run.
 void console_print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes bytes as they stand, on the same terms as console_print.
+void console_write(const char* bytes, std::size_t size);
+
+// True when there is a terminal to wait on (opened on first use, kept).
+bool console_can_wait();
 
 // Waits for one key on the controlling terminal, read raw and without echo,
 // and restores the terminal's mode afterwards. Returns at once when there is

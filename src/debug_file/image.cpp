@@ -1,6 +1,6 @@
 #include "debug_file/image.h"
 
-#include <sys/mman.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,24 +12,6 @@
 
 namespace marvix {
 
-DebugImage::DebugImage(DebugImage&& other) noexcept
-    : data(std::exchange(other.data, nullptr)),
-      mapped(std::exchange(other.mapped, 0)),
-      file_size(std::exchange(other.file_size, 0)),
-      blocks(std::exchange(other.blocks, 0)) {}
-
-DebugImage& DebugImage::operator=(DebugImage&& other) noexcept {
-  if (this != &other) {
-    this->~DebugImage();
-    new (this) DebugImage(std::move(other));
-  }
-  return *this;
-}
-
-DebugImage::~DebugImage() {
-  if (data != nullptr) munmap(data, mapped);
-}
-
 namespace {
 
 // Room for a file of `file_size` bytes plus its zero tail: whole blocks, one
@@ -37,19 +19,13 @@ namespace {
 std::size_t image_size_for(std::size_t file_size) { return (file_size / kBlockSize + 1) * kBlockSize; }
 
 bool map_zeroed(DebugImage& image, std::size_t bytes) {
-  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (p == MAP_FAILED) return false;
-  // Faulting in 16,000 small pages one by one costs more than the rest of
-  // the run; huge pages cut that to a few dozen faults where the kernel
-  // offers them. Only advice: nothing changes where it is refused.
-  madvise(p, bytes, MADV_HUGEPAGE);
-  image.data = static_cast<std::uint8_t*>(p);
-  image.mapped = bytes;
+  if (!allocate_block(image.memory, bytes)) return false;
+  image.data = image.memory.data;
   return true;
 }
 
-// Moves the bytes read so far into a mapping of the largest image. Needed only
-// when a regular file grows while it is read.
+// Moves the bytes read so far into a mapping of the largest image, for a
+// regular file that grows while it is read.
 bool grow_to_max(DebugImage& image, std::size_t used) {
   DebugImage bigger;
   if (!map_zeroed(bigger, kMaxImageSize)) return false;
@@ -71,24 +47,34 @@ LoadStatus finish(DebugImage& image, std::size_t file_size) {
 
 LoadStatus load_image(int fd, DebugImage& image) {
   image = DebugImage{};
+  // A regular file is sized once from fstat; anything else (a pipe, a
+  // device, or a file that grows while it is read) may need the largest
+  // image.
   std::size_t capacity = kMaxImageSize;
   struct stat st {};
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
-      static_cast<std::uint64_t>(st.st_size) < kMaxFileSize) {
+      static_cast<std::uint64_t>(st.st_size) <= kMaxFileSize) {
     capacity = image_size_for(static_cast<std::size_t>(st.st_size));
   }
   if (!map_zeroed(image, capacity)) return LoadStatus::out_of_memory;
+#ifdef F_SETPIPE_SZ
+  // A pipe holds 64 KiB: a million-row file would take a thousand reads,
+  // each a switch to the writer and back. Ask for a larger one; refusal is
+  // harmless.
+  if (S_ISFIFO(st.st_mode)) fcntl(fd, F_SETPIPE_SZ, 1 << 20);
+#endif
 
-  // Read until end of file. Filling the whole mapping means the file is at
-  // least as large as the largest image, so it cannot load: stop there
-  // rather than read an endless device to its end.
+  // Read until end of file. Filling the largest image means the file has at
+  // least 65535 blocks of bytes and cannot load: stop there rather than read
+  // an endless device to its end.
   std::size_t used = 0;
   for (;;) {
-    if (used == image.mapped) {
-      if (image.mapped == kMaxImageSize) return LoadStatus::out_of_memory;
+    if (used == capacity) {
+      if (capacity == kMaxImageSize) return LoadStatus::out_of_memory;
       if (!grow_to_max(image, used)) return LoadStatus::out_of_memory;
+      capacity = kMaxImageSize;
     }
-    const ssize_t got = read(fd, image.data + used, image.mapped - used);
+    const ssize_t got = read(fd, image.data + used, capacity - used);
     if (got < 0) {
       if (errno == EINTR) continue;
       return LoadStatus::read_error;

@@ -6,6 +6,8 @@
 #include <span>
 #include <string_view>
 
+#include "debug_file/memory_block.h"
+
 namespace marvix {
 
 // The file is held in 1024-byte blocks counted in 16 bits, so the image is at
@@ -17,20 +19,12 @@ inline constexpr std::size_t kMaxBlocks = 0xFFFF;
 inline constexpr std::size_t kMaxImageSize = kMaxBlocks * kBlockSize;  // 67,107,840
 inline constexpr std::size_t kMaxFileSize = kMaxImageSize - 1;         // 67,107,839
 
-// Owns the bytes. Memory is an anonymous mapping, so pages that are never
-// touched (the unused end of a mapping sized for a pipe) cost nothing.
+// Owns the bytes.
 struct DebugImage {
-  std::uint8_t* data = nullptr;
-  std::size_t mapped = 0;     // bytes mapped, at least size()
-  std::size_t file_size = 0;  // bytes that came from the file
+  MemoryBlock memory;            // at least size() bytes
+  std::uint8_t* data = nullptr;  // memory.data
+  std::size_t file_size = 0;     // bytes that came from the file
   std::uint16_t blocks = 0;
-
-  DebugImage() = default;
-  DebugImage(DebugImage&& other) noexcept;
-  DebugImage& operator=(DebugImage&& other) noexcept;
-  DebugImage(const DebugImage&) = delete;
-  DebugImage& operator=(const DebugImage&) = delete;
-  ~DebugImage();
 
   std::size_t size() const { return std::size_t{blocks} * kBlockSize; }
 };

@@ -1,7 +1,9 @@
 #include "listing/listing.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "console/console.h"
@@ -9,16 +11,41 @@
 
 namespace marvix {
 
+namespace {
+
+constexpr std::string_view kPrompt = "\npress a key...";
+constexpr std::uint32_t kMaxHeldPrompts = 4096;  // 60 KiB of prompts
+
+void pager_pause(Listing& listing) {
+  Pager& pager = listing.pager;
+  Output& out = listing.out;
+  // On a terminal the page must stand on the screen above the prompt.
+  if (out.is_terminal) output_flush(out);
+  const bool waits = pager.wait_for_key && console_can_wait();
+  ++pager.held_prompts;
+  if (waits || out.is_terminal || pager.held_prompts == kMaxHeldPrompts) pager_finish(listing);
+  if (waits) console_wait_key();
+  output_text(out, "\n\n\n");
+  pager.lines = 0;
+}
+
+}  // namespace
+
 void pager_line_done(Listing& listing) {
   Pager& pager = listing.pager;
   if (!pager.pause) return;
-  if (++pager.lines < PAGE_LINES) return;
-  // On a terminal the page must stand on the screen above the prompt.
-  if (listing.out.is_terminal) output_flush(listing.out);
-  console_print("\npress a key...");
-  if (pager.wait_for_key) console_wait_key();
-  output_text(listing.out, "\n\n\n");
-  pager.lines = 0;
+  if (++pager.lines == PAGE_LINES) pager_pause(listing);
+}
+
+void pager_finish(Listing& listing) {
+  static const std::string prompts = [] {
+    std::string text;
+    for (std::uint32_t i = 0; i < kMaxHeldPrompts; ++i) text += kPrompt;
+    return text;
+  }();
+  if (listing.pager.held_prompts > 0)
+    console_write(prompts.data(), listing.pager.held_prompts * kPrompt.size());
+  listing.pager.held_prompts = 0;
 }
 
 namespace {
@@ -172,9 +199,13 @@ void print_class_path(Listing& listing, const DebugTables& tables, std::uint32_t
     paths.begin.assign(tables.classes.count, ClassPaths::kUnknown);
     paths.length.assign(tables.classes.count, 0);
     paths.seen.assign(tables.classes.count, 0);
+    const std::size_t budget = std::clamp(std::size_t{tables.classes.count} * ClassPaths::kBudgetPerClass,
+                                          std::size_t{4096}, ClassPaths::kBudget);
+    allocate_block(paths.text, budget);  // without it, every path is walked
   }
   if (paths.begin[index] != ClassPaths::kUnknown) {
-    output_bytes(out, paths.text.data() + paths.begin[index], paths.length[index]);
+    output_bytes(out, reinterpret_cast<const char*>(paths.text.data) + paths.begin[index],
+                 paths.length[index]);
     return;
   }
 
@@ -182,7 +213,7 @@ void print_class_path(Listing& listing, const DebugTables& tables, std::uint32_t
   std::size_t total = cut ? 3 : 0;
   for (const std::uint32_t c : paths.chain) total += std::strlen(class_name(tables, c)) + 1;
 
-  if (total > ClassPaths::kBudget - paths.text.size()) {
+  if (total > paths.text.size - paths.text_used) {
     // Over the cache's budget: print this one piece by piece.
     if (cut) output_text(out, "...");
     for (auto c = paths.chain.rbegin(); c != paths.chain.rend(); ++c) {
@@ -191,15 +222,18 @@ void print_class_path(Listing& listing, const DebugTables& tables, std::uint32_t
     }
     return;
   }
-  const std::size_t begin = paths.text.size();
-  if (cut) paths.text += "...";
+  char* const begin = reinterpret_cast<char*>(paths.text.data) + paths.text_used;
+  char* end = begin;
+  if (cut) end = std::copy_n("...", 3, end);
   for (auto c = paths.chain.rbegin(); c != paths.chain.rend(); ++c) {
-    paths.text += class_name(tables, *c);
-    paths.text += '.';
+    const char* text = class_name(tables, *c);
+    end = std::copy_n(text, std::strlen(text), end);
+    *end++ = '.';
   }
-  paths.begin[index] = static_cast<std::uint32_t>(begin);
+  paths.begin[index] = static_cast<std::uint32_t>(paths.text_used);
   paths.length[index] = static_cast<std::uint32_t>(total);
-  output_bytes(out, paths.text.data() + begin, total);
+  paths.text_used += total;
+  output_bytes(out, begin, total);
 }
 
 }  // namespace marvix

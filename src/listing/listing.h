@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "debug_file/image.h"
@@ -15,18 +14,24 @@ inline constexpr std::uint8_t PAGE_LINES = 23;
 
 struct Pager {
   bool pause = false;        // the "-p" switch
-  bool wait_for_key = true;  // off only where no one can press a key (fuzzing)
+  bool wait_for_key = true;  // off only where no one can press a key (tests, fuzzing)
   std::uint8_t lines = 0;    // listing lines since the last pause, across all listings
+  // Prompts not yet written. Where no key is waited for, prompts go out in
+  // batches: a write per pause would cost more than the listing itself.
+  std::uint32_t held_prompts = 0;
 };
 
 // Dotted class paths, remembered as they are first printed so that a million
 // labels in deep classes do not walk the same parents a million times. The
-// memory is capped; past the cap paths are walked for every row.
+// memory is capped at 512 bytes a class and 4 MiB in all; paths that do not
+// fit are walked for every row.
 struct ClassPaths {
+  static constexpr std::size_t kBudgetPerClass = 512;
   static constexpr std::size_t kBudget = 4 << 20;
   static constexpr std::uint32_t kUnknown = 0xFFFFFFFFu;
 
-  std::string text;                  // cached paths, back to back
+  MemoryBlock text;  // cached paths, back to back; kBudget bytes
+  std::size_t text_used = 0;
   std::vector<std::uint32_t> begin;  // per class: offset in text, or kUnknown
   std::vector<std::uint32_t> length;
   std::vector<std::uint32_t> seen;  // per class: last walk that met it
@@ -42,6 +47,8 @@ struct Listing {
 };
 
 void pager_line_done(Listing& listing);
+// Writes the prompts still held; called when the listing ends.
+void pager_finish(Listing& listing);
 
 void list_files(Listing& listing, const DebugTables& tables);
 void list_classes(Listing& listing, const DebugTables& tables);

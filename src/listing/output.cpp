@@ -31,14 +31,14 @@ bool write_out(Output& out, const char* bytes, std::size_t size) {
 }  // namespace
 
 bool output_flush(Output& out) {
-  const bool ok = write_out(out, out.buffer.get(), out.used);
+  const bool ok = write_out(out, out.buffer, out.used);
   out.used = 0;
   return ok;
 }
 
 void output_write_large(Output& out, const char* bytes, std::size_t size) {
   if (output_flush(out) && size < out.capacity) {
-    std::memcpy(out.buffer.get(), bytes, size);
+    std::memcpy(out.buffer, bytes, size);
     out.used = size;
     return;
   }

@@ -6,22 +6,29 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string_view>
+
+#include "debug_file/memory_block.h"
 
 namespace marvix {
 
 struct Output {
-  static constexpr std::size_t kDefaultCapacity = 1 << 20;
+  // One huge page: a 2 MiB buffer costs one page fault where 1 MiB of small
+  // pages costs 256, and writes of 2 MiB are big enough for any pipe.
+  static constexpr std::size_t kDefaultCapacity = std::size_t{2} << 20;
 
-  explicit Output(std::size_t capacity_ = kDefaultCapacity)
-      : capacity(capacity_), buffer(new char[capacity_]) {}
+  explicit Output(std::size_t capacity_ = kDefaultCapacity) {
+    allocate_block(memory, capacity_);
+    buffer = reinterpret_cast<char*>(memory.data);
+    capacity = memory.size;
+  }
 
-  std::size_t capacity;
+  MemoryBlock memory;
+  char* buffer = nullptr;
+  std::size_t capacity = 0;  // 0 when the buffer could not be had: all goes straight out
+  std::size_t used = 0;
   int fd = 1;  // -1 discards everything (counting it), for fuzzing
   bool is_terminal = false;
-  std::unique_ptr<char[]> buffer;
-  std::size_t used = 0;
   std::uint64_t written = 0;  // bytes handed on to fd
   int error = 0;              // errno of the first failed write, 0 while all is well
 };
@@ -37,7 +44,7 @@ inline void output_bytes(Output& out, const char* bytes, std::size_t size) {
     output_write_large(out, bytes, size);
     return;
   }
-  std::memcpy(out.buffer.get() + out.used, bytes, size);
+  std::memcpy(out.buffer + out.used, bytes, size);
   out.used += size;
 }
 

@@ -98,6 +98,7 @@ DumpResult dump_image(DebugImage& image, Listing& listing) {
   list_files(listing, tables);
   list_classes(listing, tables);
   list_labels(listing, tables);
+  pager_finish(listing);
   if (!output_flush(listing.out)) return {Outcome::write_failed, 0};
   return {Outcome::ok, 0};
 }
