@@ -8,10 +8,10 @@ files once in a scratch folder, and reports medians of RUNS runs:
   pipe      cat FILE | marvix /dev/stdin > /dev/null
   stdin     marvix /dev/stdin < FILE > /dev/null
   tenth     marvix on a file a tenth the size
-  pause     marvix FILE -p with no terminal (setsid), prompts to /dev/null
+  pause     marvix FILE -p with no terminal, prompts to /dev/null
 and the peak resident memory of a run from the file and from the pipe.
 
-Usage: python3 bench/run.py [RUNS]   (default 7)
+Usage: python3 bench/run.py [RUNS]   (default 11)
 """
 import os
 import shutil
@@ -23,22 +23,43 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build-bench")
-RUNS = int(sys.argv[1]) if len(sys.argv) > 1 else 7
+RUNS = int(sys.argv[1]) if len(sys.argv) > 1 else 11
 
 
 def sh(command):
     subprocess.run(["bash", "-c", command], check=False)
 
 
-def timed(command):
-    start = time.perf_counter()
-    sh(command)
-    return time.perf_counter() - start
+def timed(argv, stdin_path=None, feed_from_cat=False):
+    """Wall time of one run with standard output and error on /dev/null.
+    The process is started directly (no shell) so that only its own time is
+    counted, in a session of its own: with no controlling terminal, -p
+    pauses without waiting. feed_from_cat pipes the file in through cat."""
+    with open(os.devnull, "wb") as null:
+        start = time.perf_counter()
+        if feed_from_cat:
+            cat = subprocess.Popen(["cat", stdin_path], stdout=subprocess.PIPE)
+            subprocess.run(argv, stdin=cat.stdout, stdout=null, stderr=null, start_new_session=True)
+            cat.stdout.close()
+            cat.wait()
+        elif stdin_path:
+            with open(stdin_path, "rb") as source:
+                subprocess.run(argv, stdin=source, stdout=null, stderr=null, start_new_session=True)
+        else:
+            subprocess.run(argv, stdout=null, stderr=null, start_new_session=True)
+        return time.perf_counter() - start
 
 
-def median_time(command):
-    timed(command)  # warm the page cache and the binary
-    return statistics.median(timed(command) for _ in range(RUNS))
+def median_times(cases):
+    """Medians of RUNS runs of each case, taken round-robin so that drift in
+    the machine's speed touches every case alike."""
+    for argv, how in cases.values():
+        timed(argv, **how)  # warm the page cache and the binary
+    samples = {name: [] for name in cases}
+    for _ in range(RUNS):
+        for name, (argv, how) in cases.items():
+            samples[name].append(timed(argv, **how))
+    return {name: statistics.median(values) for name, values in samples.items()}
 
 
 def peak_kib(command):
@@ -64,14 +85,14 @@ def main():
         print(f"file {os.path.getsize(full):,} bytes, listing {os.path.getsize(listing):,} bytes, "
               f"tenth {os.path.getsize(tenth):,} bytes; medians of {RUNS} runs")
 
-        t = {
-            "full": median_time(f"'{marvix}' '{full}' > /dev/null 2>&1"),
-            "floor": median_time(f"cat '{full}' '{listing}' > /dev/null"),
-            "pipe": median_time(f"cat '{full}' | '{marvix}' /dev/stdin > /dev/null 2>&1"),
-            "stdin": median_time(f"'{marvix}' /dev/stdin < '{full}' > /dev/null 2>&1"),
-            "tenth": median_time(f"'{marvix}' '{tenth}' > /dev/null 2>&1"),
-            "pause": median_time(f"setsid -w '{marvix}' '{full}' -p > /dev/null 2>&1"),
-        }
+        t = median_times({
+            "full": ([marvix, full], {}),
+            "floor": (["cat", full, listing], {}),
+            "pipe": ([marvix, "/dev/stdin"], {"stdin_path": full, "feed_from_cat": True}),
+            "stdin": ([marvix, "/dev/stdin"], {"stdin_path": full}),
+            "tenth": ([marvix, tenth], {}),
+            "pause": ([marvix, full, "-p"], {}),
+        })
         rss_file = peak_kib(f"/usr/bin/time -f %M '{marvix}' '{full}' 2>&1 >/dev/null | tail -1 >&2")
         rss_pipe = peak_kib(f"cat '{full}' | /usr/bin/time -f %M '{marvix}' /dev/stdin 2>&1 >/dev/null "
                             "| tail -1 >&2")

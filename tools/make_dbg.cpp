@@ -3,6 +3,7 @@
 //   make_dbg bench OUT [N]    a large well-formed file for benchmarks, just under
 //                             the size limit, or about 1/N of it
 // Output is deterministic: the same command always writes the same bytes.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,16 +41,18 @@ dbg::Bytes demo() {
 
 // A few hundred file entries, 4000 classes in 80 chains of 50, and labels to
 // fill the rest, most of them 30 to 49 classes deep, so that each row
-// carries a long class path.
+// carries a long class path. With a divisor every part shrinks alike.
 dbg::Bytes bench(unsigned divisor) {
   const std::size_t limit = (64u * 1024 * 1024 - 1024 - 1) / divisor;
+  const std::uint32_t chains = std::max(80u / divisor, 1u);
+  const std::uint32_t class_count = chains * 50;
   std::vector<dbg::File> files;
-  for (int i = 0; i < 300; ++i) {
-    files.push_back({static_cast<std::uint8_t>(i % 7 == 0 ? 0x42 : i % 5), i * 37 - 100,
-                     "src/module" + std::to_string(i) + ".asm"});
+  for (unsigned i = 0; i < 300 / divisor; ++i) {
+    files.push_back({static_cast<std::uint8_t>(i % 7 == 0 ? 0x42 : i % 5),
+                     static_cast<std::int32_t>(i * 37) - 100, "src/module" + std::to_string(i) + ".asm"});
   }
   std::vector<dbg::Class> classes;
-  for (std::uint32_t i = 0; i < 4000; ++i) {
+  for (std::uint32_t i = 0; i < class_count; ++i) {
     const std::uint32_t parent = i % 50 == 0 ? dbg::kNoClass : i - 1;
     const std::uint64_t base = 0x10000ull * i;
     char name[16];
@@ -66,8 +69,8 @@ dbg::Bytes bench(unsigned divisor) {
   std::uint32_t seed = 12345;
   for (std::uint32_t j = 0;; ++j) {
     seed = seed * 1664525u + 1013904223u;
-    std::uint32_t owner = (seed >> 8) % 80 * 50 + 30 + (seed >> 20) % 20;
-    if (j % 10 == 9) owner = j % 20 == 19 ? dbg::kNoClass : (seed >> 4) % 4000;
+    std::uint32_t owner = (seed >> 8) % chains * 50 + 30 + (seed >> 20) % 20;
+    if (j % 10 == 9) owner = j % 20 == 19 ? dbg::kNoClass : (seed >> 4) % class_count;
     char name[24];
     std::snprintf(name, sizeof name, "lbl_%08x_%s", j, j % 2 ? "lp" : "end");
     const std::size_t length = std::strlen(name);
