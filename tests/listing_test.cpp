@@ -67,7 +67,9 @@ TEST(Listing, ColumnsAndNameForms) {
 TEST(Listing, FieldsMatchPrintfOnRandomValues) {
   std::mt19937_64 random(7);
   std::vector<dbg::File> files;
+  std::vector<dbg::Class> classes;
   std::vector<dbg::Label> labels;
+  std::string expected_classes = "[class]\nitem  type     start        size         name\n";
   std::string expected_files = "[file]\nitem  lines    type         name\n";
   std::string expected_labels = "[label]\nitem  type         value        name\n";
   const char* file_kinds[] = {"DEFAULT", "BINOUT", "INCLUDE", "MACRO", "IFELSE"};
@@ -80,13 +82,18 @@ TEST(Listing, FieldsMatchPrintfOnRandomValues) {
                            static_cast<char>('a' + i % 26));
     files.push_back({static_cast<std::uint8_t>(i % 5), lines, name});
     labels.push_back({1, dbg::kNoClass, value, name});
+    classes.push_back({2, dbg::kNoClass, value, bits, value, name});
     char row[512];
     std::snprintf(row, sizeof row, "%-5i %-8i %-12s %s\n", i, lines, file_kinds[i % 5], name.c_str());
     expected_files += row;
     std::snprintf(row, sizeof row, "%-5i %-12s %#-12" PRIx64 " %s\n", i, "CODE", value, name.c_str());
     expected_labels += row;
+    std::snprintf(row, sizeof row, "%-5i %-8s %#-12" PRIx64 " %#-12" PRIx64 " %s\n", i, "TABLE", value,
+                  value - bits, name.c_str());
+    expected_classes += row;
   }
-  EXPECT_EQ(listing_of(files, {}, labels), expected_files + "\n" + expected_labels + "\n");
+  EXPECT_EQ(listing_of(files, classes, labels),
+            expected_files + "\n" + expected_classes + "\n" + expected_labels + "\n");
 }
 
 TEST(ClassPath, StopsAtNoClassOutOfRangeAndLoops) {
