@@ -18,18 +18,12 @@ namespace {
 // more than the file fills.
 std::size_t image_size_for(std::size_t file_size) { return (file_size / kBlockSize + 1) * kBlockSize; }
 
-bool map_zeroed(DebugImage& image, std::size_t bytes) {
-  if (!allocate_block(image.memory, bytes)) return false;
-  image.data = image.memory.data;
-  return true;
-}
-
 // Moves the bytes read so far into a mapping of the largest image, for a
 // regular file that grows while it is read.
 bool grow_to_max(DebugImage& image, std::size_t used) {
   DebugImage bigger;
-  if (!map_zeroed(bigger, kMaxImageSize)) return false;
-  std::memcpy(bigger.data, image.data, used);
+  if (!allocate_block(bigger.memory, kMaxImageSize)) return false;
+  std::memcpy(bigger.data(), image.data(), used);
   image = std::move(bigger);
   return true;
 }
@@ -56,7 +50,7 @@ LoadStatus load_image(int fd, DebugImage& image) {
       static_cast<std::uint64_t>(st.st_size) <= kMaxFileSize) {
     capacity = image_size_for(static_cast<std::size_t>(st.st_size));
   }
-  if (!map_zeroed(image, capacity)) return LoadStatus::out_of_memory;
+  if (!allocate_block(image.memory, capacity)) return LoadStatus::out_of_memory;
 #ifdef F_SETPIPE_SZ
   // A pipe holds 64 KiB: a million-row file would take a thousand reads,
   // each a switch to the writer and back. Ask for a larger one; refusal is
@@ -74,7 +68,7 @@ LoadStatus load_image(int fd, DebugImage& image) {
       if (!grow_to_max(image, used)) return LoadStatus::out_of_memory;
       capacity = kMaxImageSize;
     }
-    const ssize_t got = read(fd, image.data + used, capacity - used);
+    const ssize_t got = read(fd, image.data() + used, capacity - used);
     if (got < 0) {
       if (errno == EINTR) continue;
       return LoadStatus::read_error;
@@ -88,15 +82,15 @@ LoadStatus load_image(int fd, DebugImage& image) {
 LoadStatus image_from_bytes(std::span<const std::uint8_t> bytes, DebugImage& image) {
   image = DebugImage{};
   if (bytes.size() > kMaxFileSize) return LoadStatus::out_of_memory;
-  if (!map_zeroed(image, image_size_for(bytes.size()))) return LoadStatus::out_of_memory;
-  if (!bytes.empty()) std::memcpy(image.data, bytes.data(), bytes.size());
+  if (!allocate_block(image.memory, image_size_for(bytes.size()))) return LoadStatus::out_of_memory;
+  if (!bytes.empty()) std::memcpy(image.data(), bytes.data(), bytes.size());
   return finish(image, bytes.size());
 }
 
 bool check_magic(const DebugImage& image) {
   // The image is never shorter than one block, and its zero tail cannot
   // match the magic, which holds no NUL.
-  return image.size() >= kMagic.size() && std::memcmp(image.data, kMagic.data(), kMagic.size()) == 0;
+  return image.size() >= kMagic.size() && std::memcmp(image.data(), kMagic.data(), kMagic.size()) == 0;
 }
 
 const std::uint8_t* DebugTables::file_record(std::uint32_t i) const {
@@ -124,7 +118,8 @@ constexpr SectionKind kLabelSection{kTagLabel, kLabelRecordSize, LabelEntry::kNa
 // Tags are compared against the whole image; since the tail is zero and no
 // tag holds a NUL, a tag can only match on the file's own bytes.
 bool tag_at(const DebugImage& image, std::size_t cursor, std::string_view tag) {
-  return tag.size() <= image.size() - cursor && std::memcmp(image.data + cursor, tag.data(), tag.size()) == 0;
+  return tag.size() <= image.size() - cursor &&
+         std::memcmp(image.data() + cursor, tag.data(), tag.size()) == 0;
 }
 
 // Reads one section at `cursor` (on its tag) and leaves the cursor on the
@@ -134,7 +129,7 @@ bool read_section(DebugImage& image, std::size_t& cursor, const SectionKind& kin
   const std::size_t end = image.file_size;
   std::size_t pos = cursor + kind.tag.size();
   if (pos > end || 4 > end - pos) return false;
-  const std::uint32_t count = read_u32le(image.data + pos);
+  const std::uint32_t count = read_u32le(image.data() + pos);
   pos += 4;
   const std::size_t records = pos;
   const std::uint64_t record_bytes = std::uint64_t{count} * kind.record_size;
@@ -142,12 +137,12 @@ bool read_section(DebugImage& image, std::size_t& cursor, const SectionKind& kin
   pos += static_cast<std::size_t>(record_bytes);
 
   for (std::uint32_t i = 0; i < count; ++i) {
-    const void* nul = std::memchr(image.data + pos, 0, end - pos);
+    const void* nul = std::memchr(image.data() + pos, 0, end - pos);
     if (nul == nullptr) return false;
     // Offsets fit 32 bits: the image is at most 65535 blocks.
-    write_u32le(image.data + records + std::size_t{i} * kind.record_size + kind.name_slot,
+    write_u32le(image.data() + records + std::size_t{i} * kind.record_size + kind.name_slot,
                 static_cast<std::uint32_t>(pos));
-    pos = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - image.data) + 1;
+    pos = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - image.data()) + 1;
   }
   table.count = count;
   table.records = records;
@@ -159,7 +154,7 @@ bool read_section(DebugImage& image, std::size_t& cursor, const SectionKind& kin
 
 ScanResult scan_sections(DebugImage& image, DebugTables& tables) {
   tables = DebugTables{};
-  tables.image = image.data;
+  tables.image = image.data();
   std::size_t cursor = kMagic.size();
   // A section is read only while its table is still empty: a second
   // non-empty "[label]" is an undefined entry, but an empty section may be
@@ -189,7 +184,7 @@ ScanResult scan_sections(DebugImage& image, DebugTables& tables) {
 }
 
 const char* text_at(const DebugImage& image, std::size_t cursor) {
-  return reinterpret_cast<const char*>(image.data + cursor);
+  return reinterpret_cast<const char*>(image.data() + cursor);
 }
 
 }  // namespace marvix

@@ -21,11 +21,11 @@ inline constexpr std::size_t kMaxFileSize = kMaxImageSize - 1;         // 67,107
 
 // Owns the bytes.
 struct DebugImage {
-  MemoryBlock memory;            // at least size() bytes
-  std::uint8_t* data = nullptr;  // memory.data
-  std::size_t file_size = 0;     // bytes that came from the file
+  MemoryBlock memory;         // at least size() bytes
+  std::size_t file_size = 0;  // bytes that came from the file
   std::uint16_t blocks = 0;
 
+  std::uint8_t* data() const { return memory.data; }
   std::size_t size() const { return std::size_t{blocks} * kBlockSize; }
 };
 
