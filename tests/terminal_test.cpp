@@ -25,7 +25,8 @@ struct Session {
   std::string screen;  // everything the child wrote to the terminal
 
   // Starts `marvix file -p > out` with the pseudo-terminal as its
-  // controlling terminal and standard error.
+  // controlling terminal and standard error (and standard output too when
+  // `out` is empty).
   Session(const std::string& file, const std::string& out) {
     int slave = -1;
     EXPECT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
@@ -34,7 +35,7 @@ struct Session {
     if (child == 0) {
       close(master);
       login_tty(slave);
-      dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+      if (!out.empty()) dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
       execl(MARVIX_BINARY, MARVIX_BINARY, file.c_str(), "-p", static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -143,4 +144,18 @@ TEST(Terminal, ASignalDuringTheWaitRestoresTheMode) {
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGTERM);
   EXPECT_TRUE(s.mode_unchanged());
+}
+
+TEST(Terminal, APageOnTheTerminalStandsAboveThePrompt) {
+  Session s(three_page_file(), "");
+  ASSERT_TRUE(s.wait_for_prompts(1));
+  // Standard output is the terminal: the first 23 lines were flushed before
+  // the prompt, the 24th waits behind it.
+  const std::size_t prompt = s.screen.find("press a key...");
+  EXPECT_LT(s.screen.find("20    1        DEFAULT      f"), prompt);
+  EXPECT_EQ(s.screen.find("21    1"), std::string::npos);
+  ASSERT_TRUE(s.wait_for_raw_mode());
+  s.type(" ");
+  ASSERT_TRUE(s.wait_for_prompts(2));
+  EXPECT_LT(s.screen.find("21    1"), s.screen.rfind("press a key..."));
 }
