@@ -30,6 +30,16 @@ def sh(command):
     subprocess.run(["bash", "-c", command], check=False)
 
 
+# The two vCPUs of this machine can differ in speed by half (seen: 67 against
+# 104 ms for the same run), and the scheduler alternates between them, so the
+# benchmark pins itself, and with it every process it starts, to one CPU: the
+# ratios then compare like with like. In the pipe case the feeding cat is set
+# free again. (Pinning in the child instead would make Python fork rather than
+# spawn, which costs milliseconds a run.)
+ALL_CPUS = os.sched_getaffinity(0)
+CPU = max(ALL_CPUS)
+
+
 def timed(argv, stdin_path=None, feed_from_cat=False):
     """Wall time of one run with standard output and error on /dev/null.
     The process is started directly (no shell) so that only its own time is
@@ -39,6 +49,7 @@ def timed(argv, stdin_path=None, feed_from_cat=False):
         start = time.perf_counter()
         if feed_from_cat:
             cat = subprocess.Popen(["cat", stdin_path], stdout=subprocess.PIPE)
+            os.sched_setaffinity(cat.pid, ALL_CPUS)
             subprocess.run(argv, stdin=cat.stdout, stdout=null, stderr=null, start_new_session=True)
             cat.stdout.close()
             cat.wait()
@@ -72,6 +83,7 @@ def main():
     subprocess.run(["cmake", "-S", ROOT, "-B", BUILD, "-DCMAKE_BUILD_TYPE=Release", "-DMARVIX_TESTS=OFF"],
                    check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", BUILD, "-j2"], check=True, stdout=subprocess.DEVNULL)
+    os.sched_setaffinity(0, {CPU})
     marvix = os.path.join(BUILD, "marvix")
     make_dbg = os.path.join(BUILD, "make_dbg")
     scratch = tempfile.mkdtemp(prefix="marvix-bench.")
@@ -83,7 +95,7 @@ def main():
         subprocess.run([make_dbg, "bench", tenth, "10"], check=True)
         sh(f"'{marvix}' '{full}' > '{listing}' 2>/dev/null")
         print(f"file {os.path.getsize(full):,} bytes, listing {os.path.getsize(listing):,} bytes, "
-              f"tenth {os.path.getsize(tenth):,} bytes; medians of {RUNS} runs")
+              f"tenth {os.path.getsize(tenth):,} bytes; medians of {RUNS} runs on CPU {CPU}")
 
         t = median_times({
             "full": ([marvix, full], {}),
