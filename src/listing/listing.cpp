@@ -106,6 +106,16 @@ void closing_line(Listing& listing) {
 
 bool stopped(const Listing& listing) { return listing.out.error != 0; }
 
+// Class and label rows end alike: the owning class's path, the entry's own
+// name, the end of the line.
+void path_and_name(Listing& listing, const DebugTables& tables, std::uint32_t owner,
+                   std::uint32_t name_slot) {
+  print_class_path(listing, tables, owner);
+  name(listing.out, tables.name(name_slot));
+  output_text(listing.out, "\n");
+  pager_line_done(listing);
+}
+
 }  // namespace
 
 void list_files(Listing& listing, const DebugTables& tables) {
@@ -135,10 +145,7 @@ void list_classes(Listing& listing, const DebugTables& tables) {
     column(out, kind_name(kClassKinds, entry.kind()), kClassColumns[1].width);
     hex_column(out, entry.start(), kClassColumns[2].width);
     hex_column(out, entry.size(), kClassColumns[3].width);
-    print_class_path(listing, tables, entry.parent());
-    name(out, tables.name(entry.name_slot()));
-    output_text(out, "\n");
-    pager_line_done(listing);
+    path_and_name(listing, tables, entry.parent(), entry.name_slot());
   }
   closing_line(listing);
 }
@@ -152,10 +159,7 @@ void list_labels(Listing& listing, const DebugTables& tables) {
     decimal_column(out, i, kLabelColumns[0].width);
     column(out, kind_name(kLabelKinds, entry.kind()), kLabelColumns[1].width);
     hex_column(out, entry.value(), kLabelColumns[2].width);
-    print_class_path(listing, tables, entry.class_index());
-    name(out, tables.name(entry.name_slot()));
-    output_text(out, "\n");
-    pager_line_done(listing);
+    path_and_name(listing, tables, entry.class_index(), entry.name_slot());
   }
   closing_line(listing);
 }
