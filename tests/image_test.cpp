@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "debug_file/format.h"
+#include "debug_file/scanner.h"
 #include "test_util.h"
 
 using namespace marvix;
@@ -26,17 +27,17 @@ LoadStatus load_through_pipe(const dbg::Bytes& bytes, DebugImage& image) {
     }
     close(fds[1]);
   });
-  const LoadStatus status = load_image(fds[0], image);
+  InputFile file;
+  file.handle = fds[0];
+  const LoadStatus status = load_image(file, image);
   writer.join();
-  close(fds[0]);
   return status;
 }
 
 LoadStatus load_path(const std::string& path, DebugImage& image) {
-  const int fd = open(path.c_str(), O_RDONLY);
-  const LoadStatus status = load_image(fd, image);
-  close(fd);
-  return status;
+  InputFile file;
+  EXPECT_TRUE(open_input(path.c_str(), file));
+  return load_image(file, image);
 }
 
 }  // namespace
@@ -74,10 +75,10 @@ TEST(Load, LargestFileLoadsAndOneByteMoreIsOutOfMemory) {
 }
 
 TEST(Load, ReadingADirectoryIsAReadError) {
-  const int fd = open("/tmp", O_RDONLY);
+  InputFile directory;
+  directory.handle = open("/tmp", O_RDONLY);
   DebugImage image;
-  EXPECT_EQ(load_image(fd, image), LoadStatus::read_error);
-  close(fd);
+  EXPECT_EQ(load_image(directory, image), LoadStatus::read_error);
 }
 
 TEST(Magic, OnlyTheExactMagicPasses) {

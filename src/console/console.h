@@ -4,11 +4,21 @@
 
 #include <cstddef>
 
+// printf-style checking of the format against its arguments, where the
+// compiler offers it.
+#if defined(__GNUC__)
+#define MARVIX_PRINTF_FORMAT(format_index, first_argument) \
+  __attribute__((format(printf, format_index, first_argument)))
+#else
+#define MARVIX_PRINTF_FORMAT(format_index, first_argument)
+#endif
+
 namespace marvix {
 
-// Writes straight to standard error, unbuffered. A failed write is dropped:
-// a message that cannot be shown must not change the run.
-void console_print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Writes straight to the console (standard error on POSIX), unbuffered. A
+// failed write is dropped: a message that cannot be shown must not change
+// the run.
+void console_print(const char* format, ...) MARVIX_PRINTF_FORMAT(1, 2);
 
 // Writes bytes as they stand, on the same terms as console_print.
 void console_write(const char* bytes, std::size_t size);

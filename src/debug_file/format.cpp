@@ -1,5 +1,7 @@
 #include "debug_file/format.h"
 
+#include <iterator>
+
 namespace marvix {
 namespace {
 
@@ -10,9 +12,9 @@ constexpr std::string_view kLabelKindNames[] = {
 
 }  // namespace
 
-const KindTable kFileKinds{kFileKindNames, 5, 0x3F};
-const KindTable kClassKinds{kClassKindNames, 3, 0x7F};
-const KindTable kLabelKinds{kLabelKindNames, 12, 0x3F};
+const KindTable kFileKinds{kFileKindNames, std::size(kFileKindNames), 0x3F};
+const KindTable kClassKinds{kClassKindNames, std::size(kClassKindNames), 0x7F};
+const KindTable kLabelKinds{kLabelKindNames, std::size(kLabelKindNames), 0x3F};
 
 std::string_view kind_name(const KindTable& table, std::uint8_t kind_byte) {
   const unsigned code = kind_byte & table.mask;

@@ -47,10 +47,6 @@ inline constexpr std::string_view kTagClass{"[class]"};
 inline constexpr std::string_view kTagLabel{"[label]"};
 inline constexpr std::string_view kTagEnd{"[end]"};
 
-inline constexpr std::size_t kFileRecordSize = 48;
-inline constexpr std::size_t kClassRecordSize = 64;
-inline constexpr std::size_t kLabelRecordSize = 48;
-
 inline constexpr std::uint32_t NO_CLASS = 0xFFFFFFFFu;
 
 // Little-endian access to unaligned bytes.
@@ -69,41 +65,65 @@ inline void write_u32le(std::uint8_t* p, std::uint32_t v) {
 }
 
 // Views over one record's first byte. They hold no data; the image owns it.
+// The offsets are the record layouts above, declared once: the readers here
+// and the test builder both use them.
 struct FileEntry {
-  static constexpr std::size_t kNameSlot = 24;
+  static constexpr std::size_t kSize = 48;
+  static constexpr std::size_t kKind = 0;       // u8
+  static constexpr std::size_t kLines = 8;      // i32
+  static constexpr std::size_t kNameSlot = 24;  // u32
+
   const std::uint8_t* p;
-  std::uint8_t kind() const { return p[0]; }
-  bool parenthesised() const { return (p[0] & 0x40) != 0; }
-  std::int32_t lines() const { return static_cast<std::int32_t>(read_u32le(p + 8)); }
+  std::uint8_t kind() const { return p[kKind]; }
+  bool parenthesised() const { return (p[kKind] & 0x40) != 0; }
+  std::int32_t lines() const { return static_cast<std::int32_t>(read_u32le(p + kLines)); }
   std::uint32_t name_slot() const { return read_u32le(p + kNameSlot); }
 };
 
 struct ClassEntry {
-  static constexpr std::size_t kNameSlot = 48;
+  static constexpr std::size_t kSize = 64;
+  static constexpr std::size_t kKind = 0;          // u8
+  static constexpr std::size_t kParent = 4;        // u32
+  static constexpr std::size_t kStart = 8;         // u64
+  static constexpr std::size_t kExtentBegin = 16;  // u64
+  static constexpr std::size_t kExtentEnd = 32;    // u64
+  static constexpr std::size_t kNameSlot = 48;     // u32
+
   const std::uint8_t* p;
-  std::uint8_t kind() const { return p[0]; }
-  std::uint32_t parent() const { return read_u32le(p + 4); }
-  std::uint64_t start() const { return read_u64le(p + 8); }
-  std::uint64_t extent_begin() const { return read_u64le(p + 16); }
-  std::uint64_t extent_end() const { return read_u64le(p + 32); }
+  std::uint8_t kind() const { return p[kKind]; }
+  std::uint32_t parent() const { return read_u32le(p + kParent); }
+  std::uint64_t start() const { return read_u64le(p + kStart); }
+  std::uint64_t extent_begin() const { return read_u64le(p + kExtentBegin); }
+  std::uint64_t extent_end() const { return read_u64le(p + kExtentEnd); }
   std::uint64_t size() const { return extent_end() - extent_begin(); }
   std::uint32_t name_slot() const { return read_u32le(p + kNameSlot); }
 };
 
 struct LabelEntry {
-  static constexpr std::size_t kNameSlot = 8;
+  static constexpr std::size_t kSize = 48;
+  static constexpr std::size_t kKind = 0;      // u8
+  static constexpr std::size_t kClass = 4;     // u32
+  static constexpr std::size_t kNameSlot = 8;  // u32
+  static constexpr std::size_t kValue = 24;    // u64
+
   const std::uint8_t* p;
-  std::uint8_t kind() const { return p[0]; }
-  std::uint32_t class_index() const { return read_u32le(p + 4); }
+  std::uint8_t kind() const { return p[kKind]; }
+  std::uint32_t class_index() const { return read_u32le(p + kClass); }
   std::uint32_t name_slot() const { return read_u32le(p + kNameSlot); }
-  std::uint64_t value() const { return read_u64le(p + 24); }
+  std::uint64_t value() const { return read_u64le(p + kValue); }
 };
+
+// The record sizes are the file's, and every field lies inside its record.
+static_assert(FileEntry::kSize == 48 && FileEntry::kNameSlot + 4 <= FileEntry::kSize);
+static_assert(ClassEntry::kSize == 64 && ClassEntry::kNameSlot + 4 <= ClassEntry::kSize &&
+              ClassEntry::kExtentEnd + 8 <= ClassEntry::kSize);
+static_assert(LabelEntry::kSize == 48 && LabelEntry::kValue + 8 <= LabelEntry::kSize);
 
 // A kind table: the kind byte is masked, and any code past the table's end
 // shows as "(undefined)" (distinct from the label kind "UNDEFINED").
 struct KindTable {
   const std::string_view* names;
-  std::uint8_t count;
+  std::size_t count;
   std::uint8_t mask;
 };
 

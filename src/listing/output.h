@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "debug_file/memory_block.h"
+#include "platform/platform.h"
 
 namespace marvix {
 
@@ -27,10 +27,12 @@ struct Output {
   char* buffer = nullptr;
   std::size_t capacity = 0;  // 0 when the buffer could not be had: all goes straight out
   std::size_t used = 0;
-  int fd = 1;  // -1 discards everything (counting it), for fuzzing
+  int fd = kStdOut;  // -1 discards everything (counting it), for fuzzing
   bool is_terminal = false;
-  std::uint64_t written = 0;  // bytes handed on to fd
-  int error = 0;              // errno of the first failed write, 0 while all is well
+  std::uint64_t written = 0;             // bytes handed on to fd
+  WriteStatus status = WriteStatus::ok;  // the first failed write's, ok while all is well
+
+  bool failed() const { return status != WriteStatus::ok; }
 };
 
 // Writes out what is buffered. False once any write has failed.

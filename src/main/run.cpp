@@ -1,58 +1,21 @@
 #include "main/run.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
-
 #include "console/console.h"
+#include "platform/platform.h"
 
 namespace marvix {
 
 namespace {
 
-// The debug file, open from the open step to the end of loading.
-struct InputFile {
-  int fd = -1;
-  explicit InputFile(const char* path) : fd(open(path, O_RDONLY | O_CLOEXEC)) {}
-  ~InputFile() {
-    if (fd >= 0) close(fd);
-  }
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
-};
-
-// A directory opens fine on POSIX but is not a file to dump; devices and
-// pipes are read like files.
-bool is_directory(int fd) {
-  struct stat st {};
-  return fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 bool is_pause_switch(const char* arg) {
   return arg[0] == '-' && (arg[1] == 'p' || arg[1] == 'P') && arg[2] == '\0';
-}
-
-// With descriptor 1 or 2 closed, the debug file would be opened on it and the
-// listing or a message written into it. Park /dev/null there instead: writes
-// to a read-only descriptor fail, so a closed standard output is reported as
-// an output error, and messages to a closed standard error are dropped.
-void occupy_standard_descriptors() {
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
-      const int parked = open("/dev/null", fd == 2 ? O_WRONLY : O_RDONLY);
-      if (parked >= 0 && parked != fd) close(parked);
-    }
-  }
 }
 
 Outcome outcome_of(LoadStatus status) {
   return status == LoadStatus::out_of_memory ? Outcome::out_of_memory : Outcome::read_error;
 }
 
-void report(Outcome outcome, const DebugImage& image, std::size_t cursor, int write_error) {
+void report(Outcome outcome, const DebugImage& image, std::size_t cursor, WriteStatus write_status) {
   switch (outcome) {
     case Outcome::ok:
       break;
@@ -82,7 +45,7 @@ void report(Outcome outcome, const DebugImage& image, std::size_t cursor, int wr
       break;
     case Outcome::write_failed:
       // A reader that has gone away (| head) wanted no more: end quietly.
-      if (write_error != EPIPE) console_print("error: could not write output.\n");
+      if (write_status != WriteStatus::reader_gone) console_print("error: could not write output.\n");
       break;
   }
 }
@@ -104,9 +67,7 @@ DumpResult dump_image(DebugImage& image, Listing& listing) {
 }
 
 int run(int argc, const char* const* argv) {
-  // Output errors are seen as failed writes, never as a fatal signal.
-  std::signal(SIGPIPE, SIG_IGN);
-  occupy_standard_descriptors();
+  setup_process();
 
   console_print("marvix v1.0: dump debug-files produced by tolvane v1.0 (08/05/2001)\n");
   console_print("homepage: %s\n", kHomePage);
@@ -118,29 +79,29 @@ int run(int argc, const char* const* argv) {
     outcome = Outcome::unknown_parameters;
   }
   if (outcome != Outcome::ok) {
-    report(outcome, image, 0, 0);
+    report(outcome, image, 0, WriteStatus::ok);
     return 1;
   }
 
   console_print("dump file: \"%s\"\n", argv[1]);
   {
-    InputFile file(argv[1]);
-    if (file.fd < 0 || is_directory(file.fd)) {
-      report(Outcome::open_failed, image, 0, 0);
+    InputFile file;
+    if (!open_input(argv[1], file)) {
+      report(Outcome::open_failed, image, 0, WriteStatus::ok);
       return 1;
     }
-    const LoadStatus loaded = load_image(file.fd, image);
+    const LoadStatus loaded = load_image(file, image);
     if (loaded != LoadStatus::ok) {
-      report(outcome_of(loaded), image, 0, 0);
+      report(outcome_of(loaded), image, 0, WriteStatus::ok);
       return 1;
     }
   }
 
   Listing listing;
   listing.pager.pause = argc == 3;
-  listing.out.is_terminal = isatty(STDOUT_FILENO) != 0;
+  listing.out.is_terminal = is_terminal(kStdOut);
   const DumpResult result = dump_image(image, listing);
-  report(result.outcome, image, result.cursor, listing.out.error);
+  report(result.outcome, image, result.cursor, listing.out.status);
   return result.outcome == Outcome::ok ? 0 : 1;
 }
 

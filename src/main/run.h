@@ -4,6 +4,7 @@
 #pragma once
 
 #include "debug_file/image.h"
+#include "debug_file/scanner.h"
 #include "listing/listing.h"
 
 namespace marvix {

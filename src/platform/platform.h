@@ -1,0 +1,84 @@
+// The operating system, for everything but the console device: the debug
+// file, writes to a descriptor, large memory blocks and process setup.
+// Plain functions and status values; one implementation per system
+// (posix.cpp, windows.cpp), chosen by the build.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace marvix {
+
+// Standard output and standard error, numbered as the C runtime numbers
+// them on every system.
+inline constexpr int kStdOut = 1;
+inline constexpr int kStdErr = 2;
+
+// Process setup, before anything is opened: a write to a pipe whose reader
+// has gone fails instead of ending the process, and a closed standard
+// descriptor is occupied, so that no file opened later takes its number.
+void setup_process();
+
+bool is_terminal(int fd);
+
+// The debug file, open from the open step to the end of loading.
+struct InputFile {
+  std::intptr_t handle = -1;  // the system's descriptor or handle; -1 when not open
+
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+};
+
+// Opens for reading as raw bytes, shared with other readers and writers.
+// False when the file cannot be opened or is a directory; devices and pipes
+// open like files.
+bool open_input(const char* path, InputFile& file);
+
+// True, with the size, for a regular file; false for pipes, devices and
+// anything else whose size is not known before it is read.
+bool regular_file_size(const InputFile& file, std::uint64_t& size);
+
+// Asks for a larger buffer when the input is a pipe, so that a large file
+// arrives in fewer, larger reads. Only a request: refusal changes nothing.
+void enlarge_pipe(const InputFile& file);
+
+// Reads up to `size` bytes: the count read, 0 at end of file, -1 on error.
+// An interrupted read is retried.
+std::ptrdiff_t read_input(const InputFile& file, void* buffer, std::size_t size);
+
+enum class WriteStatus {
+  ok,
+  reader_gone,  // a pipe whose reader has closed it: not worth a message
+  failed,
+};
+
+// Writes all bytes, continuing partial and interrupted writes.
+WriteStatus write_all(int fd, const char* bytes, std::size_t size);
+
+// Large zero-filled memory straight from the system, for the image, the
+// output buffer and the class-path cache. Pages are only backed once
+// touched, so a block may be sized for the worst case. Faulting memory in
+// 4 KiB at a time costs more than formatting a whole listing, so where the
+// system takes huge-page advice, a block of 1 MiB or more is aligned to
+// 2 MiB, sized in whole 2 MiB units and advised for huge pages (advice
+// only: where the kernel refuses, nothing else changes). Smaller blocks keep
+// small pages, since a huge page is zeroed whole however little of it is
+// used.
+struct MemoryBlock {
+  std::uint8_t* data = nullptr;
+  std::size_t size = 0;  // at least what was asked for
+
+  MemoryBlock() = default;
+  MemoryBlock(MemoryBlock&& other) noexcept;
+  MemoryBlock& operator=(MemoryBlock&& other) noexcept;
+  MemoryBlock(const MemoryBlock&) = delete;
+  MemoryBlock& operator=(const MemoryBlock&) = delete;
+  ~MemoryBlock();
+};
+
+// False when the memory cannot be had; the block is then left empty.
+bool allocate_block(MemoryBlock& block, std::size_t bytes);
+
+}  // namespace marvix
