@@ -65,12 +65,12 @@ dbg::Bytes larger_file() {
     files.push_back({static_cast<std::uint8_t>(i * 5), static_cast<std::int32_t>(i) - 3,
                      i % 9 ? "file" + std::to_string(i) : ""});
   for (std::uint32_t i = 0; i < 40; ++i) {
-    const std::uint32_t parent = i % 10 == 0 ? dbg::kNoClass : i % 13 == 0 ? i + 1 : i - 1;
+    const std::uint32_t parent = i % 10 == 0 ? dbg::NO_CLASS : i % 13 == 0 ? i + 1 : i - 1;
     classes.push_back(
         {static_cast<std::uint8_t>(i), parent, i * 0x100ull, i, i * 3ull, "c" + std::to_string(i)});
   }
   for (std::uint32_t i = 0; i < 200; ++i)
-    labels.push_back({static_cast<std::uint8_t>(i), i % 7 == 0 ? dbg::kNoClass : i % 45, i * 0x1234567ull,
+    labels.push_back({static_cast<std::uint8_t>(i), i % 7 == 0 ? dbg::NO_CLASS : i % 45, i * 0x1234567ull,
                       "l" + std::to_string(i)});
   return dbg::debug_file(files, classes, labels);
 }

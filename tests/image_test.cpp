@@ -127,7 +127,7 @@ TEST(Scan, FindsSectionsInAnyOrderAndPointsNamesIntoTheImage) {
   dbg::put(bytes, kMagic);
   dbg::put_labels(bytes, {{1, 0, 5, "l0"}, {2, 0, 6, ""}});
   dbg::put_files(bytes, {{0, 3, "a.asm"}});
-  dbg::put_classes(bytes, {{0, dbg::kNoClass, 0, 0, 0, "seg"}});
+  dbg::put_classes(bytes, {{0, dbg::NO_CLASS, 0, 0, 0, "seg"}});
   dbg::put(bytes, "[end]trailing bytes are never read");
   Scanned s = scan(bytes);
   ASSERT_EQ(s.status, ScanStatus::ok);

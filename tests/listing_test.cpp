@@ -40,7 +40,7 @@ TEST(Listing, WorkedExampleByteForByte) {
 
 TEST(Listing, EmptyTablesPrintNothing) {
   EXPECT_EQ(listing_of({}, {}, {}), "");
-  EXPECT_EQ(listing_of({}, {}, {{0, dbg::kNoClass, 0, "x"}}).substr(0, 8), "[label]\n");
+  EXPECT_EQ(listing_of({}, {}, {{0, dbg::NO_CLASS, 0, "x"}}).substr(0, 8), "[label]\n");
 }
 
 TEST(Listing, ColumnsAndNameForms) {
@@ -51,8 +51,8 @@ TEST(Listing, ColumnsAndNameForms) {
             "1     2147483647 (undefined)  (paren)\n"
             "2     0        DEFAULT      ()\n"
             "\n");
-  EXPECT_EQ(listing_of({}, {{0x83, dbg::kNoClass, 0, 16, 8, "odd"}, {0x02, dbg::kNoClass, 0, 0, 0, ""}},
-                       {{0x3F, dbg::kNoClass, 4096, ""}}),
+  EXPECT_EQ(listing_of({}, {{0x83, dbg::NO_CLASS, 0, 16, 8, "odd"}, {0x02, dbg::NO_CLASS, 0, 0, 0, ""}},
+                       {{0x3F, dbg::NO_CLASS, 4096, ""}}),
             "[class]\n"
             "item  type     start        size         name\n"
             "0     (undefined) 0            0xfffffffffffffff8 odd\n"
@@ -81,8 +81,8 @@ TEST(Listing, FieldsMatchPrintfOnRandomValues) {
     const std::string name(static_cast<std::size_t>(i % 40 == 0 ? 300 : i % 20),
                            static_cast<char>('a' + i % 26));
     files.push_back({static_cast<std::uint8_t>(i % 5), lines, name});
-    labels.push_back({1, dbg::kNoClass, value, name});
-    classes.push_back({2, dbg::kNoClass, value, bits, value, name});
+    labels.push_back({1, dbg::NO_CLASS, value, name});
+    classes.push_back({2, dbg::NO_CLASS, value, bits, value, name});
     char row[512];
     std::snprintf(row, sizeof row, "%-5i %-8i %-12s %s\n", i, lines, file_kinds[i % 5], name.c_str());
     expected_files += row;
@@ -97,7 +97,7 @@ TEST(Listing, FieldsMatchPrintfOnRandomValues) {
 }
 
 TEST(ClassPath, StopsAtNoClassOutOfRangeAndLoops) {
-  const std::uint32_t none = dbg::kNoClass;
+  const std::uint32_t none = dbg::NO_CLASS;
   EXPECT_EQ(label_path({{0, none, 0, 0, 0, "A"}}, none), "L");
   EXPECT_EQ(label_path({{0, none, 0, 0, 0, "A"}}, 0), "A.L");
   EXPECT_EQ(label_path({{0, none, 0, 0, 0, "A"}}, 1), "...L");
@@ -111,7 +111,7 @@ TEST(ClassPath, StopsAtNoClassOutOfRangeAndLoops) {
 TEST(ClassPath, DeepChainsArePrintedWholeAndAgreeWhenRepeated) {
   std::vector<dbg::Class> classes;
   for (std::uint32_t i = 0; i < 5000; ++i)
-    classes.push_back({0, i == 0 ? dbg::kNoClass : i - 1, 0, 0, 0, "c" + std::to_string(i)});
+    classes.push_back({0, i == 0 ? dbg::NO_CLASS : i - 1, 0, 0, 0, "c" + std::to_string(i)});
   std::string expected;
   for (std::uint32_t i = 0; i < 5000; ++i) expected += "c" + std::to_string(i) + ".";
   std::vector<dbg::Label> labels(3, {0, 4999, 0, "L"});
@@ -125,7 +125,7 @@ TEST(ClassPath, DeepChainsArePrintedWholeAndAgreeWhenRepeated) {
 TEST(ClassPath, LongPathsPastTheCacheBudgetStillPrintWhole) {
   // Two classes whose names alone exceed the path cache's budget.
   const std::string big(marvix::ClassPaths::kBudgetPerClass * 8, 'x');
-  EXPECT_EQ(label_path({{0, dbg::kNoClass, 0, 0, 0, big}, {0, 0, 0, 0, 0, big}}, 1), big + "." + big + ".L");
+  EXPECT_EQ(label_path({{0, dbg::NO_CLASS, 0, 0, 0, big}, {0, 0, 0, 0, 0, big}}, 1), big + "." + big + ".L");
 }
 
 TEST(Pager, PausesAfterEvery23LinesAcrossListings) {
@@ -139,7 +139,7 @@ TEST(Pager, PausesAfterEvery23LinesAcrossListings) {
   EXPECT_EQ(text.substr(text.size() - 6), "f\n\n\n\n\n");
   // The counter runs on into the next listing: 22 file lines, then the
   // class title is the 23rd.
-  text = listing_of(files(19), {{0, dbg::kNoClass, 0, 0, 0, "c"}}, {}, true);
+  text = listing_of(files(19), {{0, dbg::NO_CLASS, 0, 0, 0, "c"}}, {}, true);
   EXPECT_NE(text.find("f\n\n[class]\n\n\n\nitem"), std::string::npos);
   // And without the switch nothing is added.
   EXPECT_EQ(line_count(listing_of(files(100), {}, {}, false)), 103);

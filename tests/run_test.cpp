@@ -118,7 +118,7 @@ TEST(Run, OutputThatCannotBeWritten) {
 TEST(Run, AReaderThatGoesAwayEndsTheRunQuietly) {
   // A listing far larger than a pipe holds, into a reader that takes one
   // line and leaves.
-  std::vector<dbg::Label> labels(200000, {1, dbg::kNoClass, 0x1234, "some_label_name"});
+  std::vector<dbg::Label> labels(200000, {1, dbg::NO_CLASS, 0x1234, "some_label_name"});
   const std::string f = test::write_temp("pipe.dbg", dbg::debug_file({}, {}, labels));
   const std::string err = test::temp_path("pipe.err");
   const std::string script = test::temp_path("pipe.sh");
@@ -171,7 +171,7 @@ TEST(Run, SizeLimitAndDeepChainsEndToEnd) {
   // A chain of 3000 classes, and a loop of two.
   std::vector<dbg::Class> classes;
   for (std::uint32_t i = 0; i < 3000; ++i)
-    classes.push_back({0, i == 0 ? dbg::kNoClass : i - 1, 0, 0, 0, "c"});
+    classes.push_back({0, i == 0 ? dbg::NO_CLASS : i - 1, 0, 0, 0, "c"});
   classes.push_back({0, 3001, 0, 0, 0, "A"});
   classes.push_back({0, 3000, 0, 0, 0, "B"});
   const std::string chain =

@@ -108,8 +108,8 @@ namespace test {
 dbg::Bytes worked_example() {
   return dbg::debug_file(
       {{0x00, 120, "boot.asm"}, {0x42, 35, "defs.inc"}},
-      {{0x00, dbg::kNoClass, 0x8000, 0x100, 0x1100, "text"}, {0x01, 0, 0x8010, 0x110, 0x140, "init"}},
-      {{1, 1, 0x8010, "entry"}, {4, dbg::kNoClass, 0, "total"}, {2, 7, 0x20, "far"}});
+      {{0x00, dbg::NO_CLASS, 0x8000, 0x100, 0x1100, "text"}, {0x01, 0, 0x8010, 0x110, 0x140, "init"}},
+      {{1, 1, 0x8010, "entry"}, {4, dbg::NO_CLASS, 0, "total"}, {2, 7, 0x20, "far"}});
 }
 
 const char* const kWorkedListing =

@@ -8,10 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "debug_file/format.h"
+
 namespace dbg {
 
-inline constexpr std::string_view kMagic{"[tolvane|dbg|v1.00]\r\n\x1b", 22};
-inline constexpr std::uint32_t kNoClass = 0xFFFFFFFFu;
+using marvix::kMagic;
+using marvix::NO_CLASS;
 
 struct File {
   std::uint8_t kind = 0;
@@ -21,7 +23,7 @@ struct File {
 
 struct Class {
   std::uint8_t kind = 0;
-  std::uint32_t parent = kNoClass;
+  std::uint32_t parent = NO_CLASS;
   std::uint64_t start = 0;
   std::uint64_t begin = 0;  // extent
   std::uint64_t end = 0;
@@ -30,7 +32,7 @@ struct Class {
 
 struct Label {
   std::uint8_t kind = 0;
-  std::uint32_t owner = kNoClass;
+  std::uint32_t owner = NO_CLASS;
   std::uint64_t value = 0;
   std::string name;
 };
@@ -45,10 +47,17 @@ inline void put_le(Bytes& out, std::uint64_t value, int width) {
   for (int i = 0; i < width; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-// Fills a record's reserved bytes and name slot with junk: the reader must
-// never show them.
-inline void pad_to(Bytes& out, std::size_t record_start, std::size_t offset) {
-  while (out.size() < record_start + offset) out.push_back(0xA5);
+// A record of `size` bytes whose reserved bytes and name slot hold junk:
+// the reader must never show them.
+inline std::size_t new_record(Bytes& out, std::size_t size) {
+  const std::size_t at = out.size();
+  out.resize(at + size, 0xA5);
+  return at;
+}
+
+inline void set_le(Bytes& out, std::size_t at, std::uint64_t value, int width) {
+  for (int i = 0; i < width; ++i)
+    out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 template <typename Entry>
@@ -60,46 +69,41 @@ void put_names(Bytes& out, const std::vector<Entry>& entries) {
 }
 
 inline void put_files(Bytes& out, const std::vector<File>& files) {
-  put(out, "[file]");
+  using marvix::FileEntry;
+  put(out, marvix::kTagFile);
   put_le(out, files.size(), 4);
   for (const File& f : files) {
-    const std::size_t at = out.size();
-    out.push_back(f.kind);
-    pad_to(out, at, 8);
-    put_le(out, static_cast<std::uint32_t>(f.lines), 4);
-    pad_to(out, at, 48);
+    const std::size_t at = new_record(out, FileEntry::kSize);
+    set_le(out, at + FileEntry::kKind, f.kind, 1);
+    set_le(out, at + FileEntry::kLines, static_cast<std::uint32_t>(f.lines), 4);
   }
   put_names(out, files);
 }
 
 inline void put_classes(Bytes& out, const std::vector<Class>& classes) {
-  put(out, "[class]");
+  using marvix::ClassEntry;
+  put(out, marvix::kTagClass);
   put_le(out, classes.size(), 4);
   for (const Class& c : classes) {
-    const std::size_t at = out.size();
-    out.push_back(c.kind);
-    pad_to(out, at, 4);
-    put_le(out, c.parent, 4);
-    put_le(out, c.start, 8);
-    put_le(out, c.begin, 8);
-    pad_to(out, at, 32);
-    put_le(out, c.end, 8);
-    pad_to(out, at, 64);
+    const std::size_t at = new_record(out, ClassEntry::kSize);
+    set_le(out, at + ClassEntry::kKind, c.kind, 1);
+    set_le(out, at + ClassEntry::kParent, c.parent, 4);
+    set_le(out, at + ClassEntry::kStart, c.start, 8);
+    set_le(out, at + ClassEntry::kExtentBegin, c.begin, 8);
+    set_le(out, at + ClassEntry::kExtentEnd, c.end, 8);
   }
   put_names(out, classes);
 }
 
 inline void put_labels(Bytes& out, const std::vector<Label>& labels) {
-  put(out, "[label]");
+  using marvix::LabelEntry;
+  put(out, marvix::kTagLabel);
   put_le(out, labels.size(), 4);
   for (const Label& l : labels) {
-    const std::size_t at = out.size();
-    out.push_back(l.kind);
-    pad_to(out, at, 4);
-    put_le(out, l.owner, 4);
-    pad_to(out, at, 24);
-    put_le(out, l.value, 8);
-    pad_to(out, at, 48);
+    const std::size_t at = new_record(out, LabelEntry::kSize);
+    set_le(out, at + LabelEntry::kKind, l.kind, 1);
+    set_le(out, at + LabelEntry::kClass, l.owner, 4);
+    set_le(out, at + LabelEntry::kValue, l.value, 8);
   }
   put_names(out, labels);
 }
@@ -112,7 +116,7 @@ inline Bytes debug_file(const std::vector<File>& files, const std::vector<Class>
   if (!files.empty()) put_files(out, files);
   if (!classes.empty()) put_classes(out, classes);
   if (!labels.empty()) put_labels(out, labels);
-  put(out, "[end]");
+  put(out, marvix::kTagEnd);
   return out;
 }
 

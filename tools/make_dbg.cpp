@@ -2,19 +2,24 @@
 //   make_dbg demo OUT         the small sample shipped as examples/demo.dbg
 //   make_dbg bench OUT [N]    a large well-formed file for benchmarks, just under
 //                             the size limit, or about 1/N of it
+//   make_dbg corpus DIR       the fuzzing seeds: one file of each section kind,
+//                             the damaged shapes the tests cover, and the sample
 // Output is deterministic: the same command always writes the same bytes.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "dbg_builder.h"
 
 namespace {
 
 dbg::Bytes demo() {
-  using dbg::kNoClass;
+  using dbg::NO_CLASS;
   return dbg::debug_file(
       {
           {0x00, 120, "boot.asm"},
@@ -22,11 +27,11 @@ dbg::Bytes demo() {
           {0x43, 12, "macros.inc"},
       },
       {
-          {0x00, kNoClass, 0x8000, 0x100, 0x1100, "text"},
+          {0x00, NO_CLASS, 0x8000, 0x100, 0x1100, "text"},
           {0x01, 0, 0x8010, 0x110, 0x140, "init"},
           {0x01, 0, 0x8040, 0x140, 0x1a0, "irq"},
           {0x02, 2, 0x8080, 0x180, 0x1a0, "vectors"},
-          {0x00, kNoClass, 0xc000, 0x1100, 0x1300, "data"},
+          {0x00, NO_CLASS, 0xc000, 0x1100, 0x1300, "data"},
       },
       {
           {1, 1, 0x8010, "entry"},
@@ -34,8 +39,8 @@ dbg::Bytes demo() {
           {1, 2, 0x8040, "handler"},
           {4, 3, 0x8080, "reset"},
           {2, 4, 0xc000, "buffer"},
-          {4, kNoClass, 0, "total"},
-          {10, kNoClass, 0xfffe, "STACK_TOP"},
+          {4, NO_CLASS, 0, "total"},
+          {10, NO_CLASS, 0xfffe, "STACK_TOP"},
       });
 }
 
@@ -53,7 +58,7 @@ dbg::Bytes bench(unsigned divisor) {
   }
   std::vector<dbg::Class> classes;
   for (std::uint32_t i = 0; i < class_count; ++i) {
-    const std::uint32_t parent = i % 50 == 0 ? dbg::kNoClass : i - 1;
+    const std::uint32_t parent = i % 50 == 0 ? dbg::NO_CLASS : i - 1;
     const std::uint64_t base = 0x10000ull * i;
     char name[16];
     std::snprintf(name, sizeof name, "cls%04u", i);
@@ -70,7 +75,7 @@ dbg::Bytes bench(unsigned divisor) {
   for (std::uint32_t j = 0;; ++j) {
     seed = seed * 1664525u + 1013904223u;
     std::uint32_t owner = (seed >> 8) % chains * 50 + 30 + (seed >> 20) % 20;
-    if (j % 10 == 9) owner = j % 20 == 19 ? dbg::kNoClass : (seed >> 4) % class_count;
+    if (j % 10 == 9) owner = j % 20 == 19 ? dbg::NO_CLASS : (seed >> 4) % class_count;
     char name[24];
     std::snprintf(name, sizeof name, "lbl_%08x_%s", j, j % 2 ? "lp" : "end");
     const std::size_t length = std::strlen(name);
@@ -83,13 +88,83 @@ dbg::Bytes bench(unsigned divisor) {
   return out;
 }
 
+dbg::Bytes text(std::string_view bytes) { return dbg::Bytes(bytes.begin(), bytes.end()); }
+
+dbg::Bytes concat(std::initializer_list<dbg::Bytes> parts) {
+  dbg::Bytes out;
+  for (const dbg::Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+template <typename Entries, typename Put>
+dbg::Bytes section(const Entries& entries, Put put) {
+  dbg::Bytes out;
+  put(out, entries);
+  return out;
+}
+
+struct Seed {
+  const char* name;
+  dbg::Bytes bytes;
+};
+
+std::vector<Seed> corpus() {
+  using dbg::NO_CLASS;
+  const dbg::Bytes magic = text(dbg::kMagic);
+  const dbg::Bytes end = text(marvix::kTagEnd);
+  const auto files = [](const std::vector<dbg::File>& f) { return section(f, dbg::put_files); };
+  const auto classes = [](const std::vector<dbg::Class>& c) { return section(c, dbg::put_classes); };
+  const auto labels = [](const std::vector<dbg::Label>& l) { return section(l, dbg::put_labels); };
+  dbg::Bytes cut_name = concat({magic, labels({{1, NO_CLASS, 0, "abc"}, {1, NO_CLASS, 0, "def"}})});
+  cut_name.resize(cut_name.size() - 2);
+  return {
+      {"empty", {}},
+      {"magic_only", magic},
+      {"magic_end", concat({magic, end})},
+      {"files", concat({magic, files({{0, 1, "a.asm"}, {0x42, -1, "b.inc"}, {0x85, 7, ""}}), end})},
+      {"classes", concat({magic,
+                          classes({{0, NO_CLASS, 0x8000, 0, 0x100, "text"},
+                                   {1, 0, 0x8010, 0x10, 0x20, "init"},
+                                   {0x83, 5, 0, 16, 8, "odd"}}),
+                          end})},
+      {"classes_loop",
+       concat({magic, classes({{0, 1, 0, 0, 0, "A"}, {0, 0, 0, 0, 0, "B"}}), labels({{1, 0, 1, "L"}}), end})},
+      {"labels",
+       concat(
+           {magic, labels({{1, NO_CLASS, 0, "x"}, {0xC8, 3, 4096, "y"}, {12, NO_CLASS, ~0ull, ""}}), end})},
+      {"repeated", concat({magic, labels({{1, NO_CLASS, 0, "x"}}), labels({{1, NO_CLASS, 0, "y"}}), end})},
+      {"empty_then_full", concat({magic, files({}), files({{0, 1, "f"}}), end})},
+      {"no_end", concat({magic, files({{0, 1, "f"}})})},
+      {"cut_name", cut_name},
+      {"huge_count", concat({magic, text("[label]\xff\xff\xff\xff"), end})},
+      {"wrong_case", concat({magic, text({"[File]\0\0\0\0", 10}), end})},
+      {"wrong_version", text("[tolvane|dbg|v1.01]\r\n\x1b[end]")},
+      {"demo", demo()},
+  };
+}
+
+bool write_file(const std::string& path, const dbg::Bytes& bytes) {
+  FILE* out = std::fopen(path.c_str(), "wb");
+  const bool ok = out != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+  if (out != nullptr && std::fclose(out) != 0) return false;
+  if (!ok) std::perror(path.c_str());
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool is_demo = argc == 3 && std::strcmp(argv[1], "demo") == 0;
-  const bool is_bench = (argc == 3 || argc == 4) && std::strcmp(argv[1], "bench") == 0;
+  const std::string mode = argc >= 2 ? argv[1] : "";
+  if (argc == 3 && mode == "corpus") {
+    for (const Seed& seed : corpus()) {
+      if (!write_file(std::string(argv[2]) + "/" + seed.name + ".dbg", seed.bytes)) return 1;
+    }
+    return 0;
+  }
+  const bool is_demo = argc == 3 && mode == "demo";
+  const bool is_bench = (argc == 3 || argc == 4) && mode == "bench";
   if (!is_demo && !is_bench) {
-    std::fprintf(stderr, "usage: make_dbg demo OUT | make_dbg bench OUT [DIVISOR]\n");
+    std::fprintf(stderr, "usage: make_dbg demo OUT | make_dbg bench OUT [DIVISOR] | make_dbg corpus DIR\n");
     return 2;
   }
   const unsigned divisor = argc == 4 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)) : 1;
@@ -97,12 +172,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "make_dbg: DIVISOR must be a positive number\n");
     return 2;
   }
-  const dbg::Bytes bytes = is_demo ? demo() : bench(divisor);
-  FILE* out = std::fopen(argv[2], "wb");
-  if (out == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size() ||
-      std::fclose(out) != 0) {
-    std::perror(argv[2]);
-    return 1;
-  }
-  return 0;
+  return write_file(argv[2], is_demo ? demo() : bench(divisor)) ? 0 : 1;
 }
