@@ -3,11 +3,19 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-#include <utmp.h>
+
+// openpty's header differs by system.
+#if __has_include(<pty.h>)
+#include <pty.h>
+#elif __has_include(<util.h>)
+#include <util.h>
+#elif __has_include(<libutil.h>)
+#include <libutil.h>
+#endif
 
 #include <chrono>
 #include <csignal>
@@ -34,7 +42,12 @@ struct Session {
     child = fork();
     if (child == 0) {
       close(master);
-      login_tty(slave);
+      // A new session with the pseudo-terminal as its controlling terminal
+      // and standard streams.
+      setsid();
+      ioctl(slave, TIOCSCTTY, 0);
+      for (int fd = 0; fd <= 2; ++fd) dup2(slave, fd);
+      if (slave > 2) close(slave);
       if (!out.empty()) dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
       execl(MARVIX_BINARY, MARVIX_BINARY, file.c_str(), "-p", static_cast<char*>(nullptr));
       _exit(127);

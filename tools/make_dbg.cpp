@@ -115,8 +115,9 @@ std::vector<Seed> corpus() {
   const auto files = [](const std::vector<dbg::File>& f) { return section(f, dbg::put_files); };
   const auto classes = [](const std::vector<dbg::Class>& c) { return section(c, dbg::put_classes); };
   const auto labels = [](const std::vector<dbg::Label>& l) { return section(l, dbg::put_labels); };
-  dbg::Bytes cut_name = concat({magic, labels({{1, NO_CLASS, 0, "abc"}, {1, NO_CLASS, 0, "def"}})});
-  cut_name.resize(cut_name.size() - 2);
+  // Cut two bytes into its last name.
+  const dbg::Bytes whole = concat({magic, labels({{1, NO_CLASS, 0, "abc"}, {1, NO_CLASS, 0, "def"}})});
+  const dbg::Bytes cut_name(whole.begin(), whole.end() - 2);
   return {
       {"empty", {}},
       {"magic_only", magic},
