@@ -11,7 +11,11 @@ files once in a scratch folder, and reports medians of RUNS runs:
   pause     marvix FILE -p with no terminal, prompts to /dev/null
 and the peak resident memory of a run from the file and from the pipe.
 
-Usage: python3 bench/run.py [RUNS]   (default 11)
+Usage: python3 bench/run.py [RUNS] [--compare OLD_MARVIX]   (RUNS default 11)
+
+With --compare, every marvix case is also run with OLD_MARVIX (a binary
+kept from before a change), in the same round-robin, and the ratios of the
+new figures to the old are printed last.
 """
 import os
 import shutil
@@ -23,7 +27,13 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build-bench")
-RUNS = int(sys.argv[1]) if len(sys.argv) > 1 else 11
+ARGS = sys.argv[1:]
+OLD = None
+if "--compare" in ARGS:
+    at = ARGS.index("--compare")
+    OLD = os.path.abspath(ARGS[at + 1])
+    del ARGS[at:at + 2]
+RUNS = int(ARGS[0]) if ARGS else 11
 
 
 def sh(command):
@@ -97,21 +107,26 @@ def main():
         print(f"file {os.path.getsize(full):,} bytes, listing {os.path.getsize(listing):,} bytes, "
               f"tenth {os.path.getsize(tenth):,} bytes; medians of {RUNS} runs on CPU {CPU}")
 
-        t = median_times({
-            "full": ([marvix, full], {}),
-            "floor": (["cat", full, listing], {}),
-            "pipe": ([marvix, "/dev/stdin"], {"stdin_path": full, "feed_from_cat": True}),
-            "stdin": ([marvix, "/dev/stdin"], {"stdin_path": full}),
-            "tenth": ([marvix, tenth], {}),
-            "pause": ([marvix, full, "-p"], {}),
-        })
+        def marvix_cases(binary):
+            return {
+                "full": ([binary, full], {}),
+                "pipe": ([binary, "/dev/stdin"], {"stdin_path": full, "feed_from_cat": True}),
+                "stdin": ([binary, "/dev/stdin"], {"stdin_path": full}),
+                "tenth": ([binary, tenth], {}),
+                "pause": ([binary, full, "-p"], {}),
+            }
+        cases = marvix_cases(marvix)
+        cases["floor"] = (["cat", full, listing], {})
+        if OLD:
+            cases.update({"old " + name: case for name, case in marvix_cases(OLD).items()})
+        t = median_times(cases)
         rss_file = peak_kib(f"/usr/bin/time -f %M '{marvix}' '{full}' 2>&1 >/dev/null | tail -1 >&2")
         rss_pipe = peak_kib(f"cat '{full}' | /usr/bin/time -f %M '{marvix}' /dev/stdin 2>&1 >/dev/null "
                             "| tail -1 >&2")
         size_kib = os.path.getsize(full) / 1024
 
         for name, seconds in t.items():
-            print(f"  {name:6} {seconds * 1000:8.1f} ms")
+            print(f"  {name:10} {seconds * 1000:8.1f} ms")
         print(f"  full / floor        {t['full'] / t['floor']:.2f}   (target <= 3)")
         print(f"  pipe / full         {t['pipe'] / t['full']:.2f}   (target <= 1.5)")
         print(f"  stdin / full        {t['stdin'] / t['full']:.2f}")
@@ -120,6 +135,10 @@ def main():
         print(f"  peak RSS from file  {rss_file / 1024:.1f} MiB = file + {(rss_file - size_kib) / 1024:.1f} MiB "
               "(target <= file + 8 MiB)")
         print(f"  peak RSS from pipe  {rss_pipe / 1024:.1f} MiB = file + {(rss_pipe - size_kib) / 1024:.1f} MiB")
+        if OLD:
+            print(f"  new / old ({OLD}):")
+            for name in marvix_cases(OLD):
+                print(f"    {name:6} {t[name] / t['old ' + name]:.3f}")
     finally:
         shutil.rmtree(scratch)
 
