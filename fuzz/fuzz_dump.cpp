@@ -1,6 +1,7 @@
 // libFuzzer target: the whole path after the open step on arbitrary bytes,
 // loaded from memory, checked, scanned and listed into a sink that discards
-// the output, once without and once with the pause (no key is waited for).
+// the output, once plainly and once with the pause (no key is waited for)
+// as if onto a terminal, so that names are shown terminal-safe.
 #include <cstddef>
 #include <cstdint>
 
@@ -16,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     marvix::Listing listing{marvix::Output(4096)};
     listing.out.fd = -1;
     listing.pager.pause = pause;
+    listing.out.is_terminal = pause;
     listing.pager.wait_for_key = false;
     marvix::dump_image(image, listing);
   }

@@ -69,6 +69,11 @@ TEST(Load, LargestFileLoadsAndOneByteMoreIsOutOfMemory) {
   ASSERT_EQ(ftruncate(fd, static_cast<off_t>(kMaxFileSize + 1)), 0);
   EXPECT_EQ(load_path(path, image), LoadStatus::out_of_memory);
   close(fd);
+  // Refused from its size alone: nothing was read.
+  InputFile file;
+  ASSERT_TRUE(open_input(path.c_str(), file));
+  EXPECT_EQ(load_image(file, image), LoadStatus::out_of_memory);
+  EXPECT_EQ(lseek(static_cast<int>(file.handle), 0, SEEK_CUR), 0);
 
   EXPECT_EQ(load_through_pipe(dbg::Bytes(kMaxFileSize + 1), image), LoadStatus::out_of_memory);
   EXPECT_EQ(load_through_pipe(dbg::Bytes(kMaxFileSize), image), LoadStatus::ok);

@@ -84,9 +84,8 @@ TEST(Run, EveryFailureHasItsMessageAndStatusOne) {
 
   f = with("huge.dbg", magic + "[label]" + std::string("\xFF\xFF\xFF\xFF") + "[end]");
   expect_failure(run_marvix({f}), banner() + dump_line(f) + "error: unexpected end of file.\n");
-  dbg::Bytes cut = test::worked_example();
-  cut.resize(cut.size() - 8);  // inside the last name list
-  f = test::write_temp("cut.dbg", cut);
+  const dbg::Bytes whole = test::worked_example();
+  f = test::write_temp("cut.dbg", dbg::Bytes(whole.begin(), whole.end() - 8));  // inside the last name list
   expect_failure(run_marvix({f}), banner() + dump_line(f) + "error: unexpected end of file.\n");
 }
 
@@ -182,4 +181,73 @@ TEST(Run, SizeLimitAndDeepChainsEndToEnd) {
   for (int i = 0; i < 3000; ++i) path += "c.";
   EXPECT_NE(run.out.find(" " + path + "deep\n"), std::string::npos);
   EXPECT_NE(run.out.find(" ...B.A.L\n"), std::string::npos);
+}
+
+TEST(Run, OutOfMemoryEndsWithItsMessageAndWhatOnlySpeedsUpFallsBack) {
+  if (test::kAddressSanitizer) GTEST_SKIP() << "no memory budget fits the sanitizer's shadow memory";
+  // 600,000 classes: the image is 39 MB, and walking class paths needs 8
+  // bytes a class, 4.8 MB, which a budget of 3 MiB over the file cannot give.
+  std::vector<dbg::Class> many(600000, {0, dbg::NO_CLASS, 0, 0, 0, ""});
+  const dbg::Bytes big = dbg::debug_file({}, many, {});
+  const std::string f = test::write_temp("many.dbg", big);
+  const char* argv[] = {"marvix", f.c_str()};
+  test::Run run = test::run_with_memory_budget(big.size() + (3 << 20), [&] { return marvix::run(2, argv); });
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, banner() + dump_line(f) + "error: out of memory.\n");
+  EXPECT_EQ(run.out.size(), 0u);
+
+  // With room to walk the paths but none for the path cache or the 2 MiB
+  // output buffer, the listing is still whole.
+  std::vector<dbg::Class> chains;
+  for (std::uint32_t i = 0; i < 50000; ++i)
+    chains.push_back({0, i % 50 ? i - 1 : dbg::NO_CLASS, i, 0, i, "c"});
+  std::vector<dbg::Label> labels;
+  for (std::uint32_t i = 0; i < 20000; ++i) labels.push_back({1, i * 7 % 50000, i, "l"});
+  const dbg::Bytes bytes = dbg::debug_file({}, chains, labels);
+  const std::string expected = test::dump(bytes).out;
+  marvix::DebugImage image;
+  ASSERT_EQ(marvix::image_from_bytes(bytes, image), marvix::LoadStatus::ok);
+  run = test::run_with_memory_budget(1 << 20, [&] {
+    marvix::Listing listing;
+    listing.out.fd = 1;
+    return static_cast<int>(marvix::dump_image(image, listing).outcome);
+  });
+  EXPECT_EQ(run.status, static_cast<int>(marvix::Outcome::ok));
+  EXPECT_TRUE(run.out == expected) << "listings differ";
+
+  // An undefined-entry text of 20 MB is written whole where no copy of it
+  // could be made.
+  std::string text(dbg::kMagic);
+  text.append(20 << 20, 'A');
+  const std::string g = test::write_temp("text.dbg", dbg::Bytes(text.begin(), text.end()));
+  const char* argv_text[] = {"marvix", g.c_str()};
+  run = test::run_with_memory_budget(text.size() + (6 << 20), [&] { return marvix::run(2, argv_text); });
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.err == banner() + dump_line(g) + "error: undefined entry (" +
+                             text.substr(dbg::kMagic.size()) + "), abort.\n")
+      << run.err.size() << " bytes of messages";
+}
+
+TEST(Run, NonBlockingPipesTakeEverything) {
+  // A parent may hand over non-blocking pipes; a full one is waited on.
+  std::vector<dbg::Label> labels(100000, {1, dbg::NO_CLASS, 0x1234, "some_label_name"});
+  const std::string f = test::write_temp("nonblocking.dbg", dbg::debug_file({}, {}, labels));
+  test::Run run = run_marvix({f}, {.slow_nonblocking_pipes = true});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(run.out == run_marvix({f}).out) << run.out.size() << " bytes of listing";
+  EXPECT_EQ(run.err, banner() + dump_line(f));
+
+  std::string text(dbg::kMagic);
+  text.append(1 << 20, 'B');
+  const std::string g = test::write_temp("long_text.dbg", dbg::Bytes(text.begin(), text.end()));
+  run = run_marvix({g}, {.slow_nonblocking_pipes = true});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err.size(),
+            (banner() + dump_line(g) + "error: undefined entry (), abort.\n").size() + (1 << 20));
+}
+
+TEST(Run, ControlBytesReachFilesAndPipesAsTheyStand) {
+  const std::string f = test::write_temp("control.dbg", dbg::debug_file({{0, 1, "\x1b[31mred\x07"}}, {}, {}));
+  const test::Run run = run_marvix({f});
+  EXPECT_NE(run.out.find("DEFAULT      \x1b[31mred\x07\n"), std::string::npos);
 }

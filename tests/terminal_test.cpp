@@ -1,9 +1,13 @@
-// The pause on a real (pseudo-)terminal: no echo, a real wait, keys of
-// several bytes consumed whole, and the terminal's mode left as it was.
+// The pause on a real (pseudo-)terminal, run the way a shell runs a job: a
+// small "shell", the session leader with the terminal as its controlling
+// terminal, starts marvix in a process group of its own, in the foreground
+// or the background, and on request waits for it or brings it to the
+// foreground. The test reads the screen and types keys on the master side.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -17,6 +21,7 @@
 #include <libutil.h>
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -26,46 +31,134 @@
 
 namespace {
 
+struct Job {
+  std::vector<std::string> args;  // after the binary
+  std::string out;                // standard output: empty for the terminal, "-" closed, else a file
+  int out_fd = -1;                // or this descriptor (a pipe's write end)
+  bool err_to_null = false;       // standard error to /dev/null instead of the terminal
+  bool background = false;
+  std::vector<int> ignored;  // signals the job starts with ignored, as under nohup
+};
+
+void close_all_but(std::initializer_list<int> keep) {
+  for (int fd = 3; fd < 256; ++fd) {
+    if (std::find(keep.begin(), keep.end(), fd) == keep.end()) close(fd);
+  }
+}
+
+[[noreturn]] void exec_job(const Job& job, int terminal) {
+  for (const int sig : {SIGTTOU, SIGTTIN, SIGTSTP}) signal(sig, SIG_DFL);
+  for (const int sig : job.ignored) signal(sig, SIG_IGN);
+  const rlimit no_core{0, 0};
+  setrlimit(RLIMIT_CORE, &no_core);
+  for (int fd = 0; fd <= 2; ++fd) dup2(terminal, fd);
+  if (job.out_fd >= 0) dup2(job.out_fd, 1);
+  if (!job.out.empty() && job.out != "-") dup2(open(job.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+  if (job.out == "-") close(1);
+  if (job.err_to_null) dup2(open("/dev/null", O_WRONLY), 2);
+  close_all_but({});
+  std::vector<char*> argv{const_cast<char*>(MARVIX_BINARY)};
+  for (const std::string& a : job.args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(MARVIX_BINARY, argv.data());
+  _exit(127);
+}
+
+// The shell: starts the job, then answers commands, one byte each:
+//   'w'  wait for the job to stop or end; replies with its wait status
+//        (and takes the terminal back when it stopped)
+//   'f'  bring it to the foreground, as fg does: the shell's own mode on
+//        the terminal, the terminal to the job, then SIGCONT
+[[noreturn]] void run_shell(int terminal, int commands, int replies, const Job& job) {
+  setsid();
+  ioctl(terminal, TIOCSCTTY, 0);
+  for (const int sig : {SIGTTOU, SIGTTIN, SIGTSTP}) signal(sig, SIG_IGN);
+  close_all_but({terminal, commands, replies, job.out_fd});
+  termios shell_mode{};
+  tcgetattr(terminal, &shell_mode);
+  int go[2];
+  if (pipe(go) != 0) _exit(1);
+  const pid_t child = fork();
+  if (child == 0) {
+    setpgid(0, 0);
+    char ready;
+    if (read(go[0], &ready, 1) != 1) _exit(1);
+    exec_job(job, terminal);
+  }
+  setpgid(child, child);
+  if (!job.background) tcsetpgrp(terminal, child);
+  if (write(go[1], "g", 1) != 1 || write(replies, &child, sizeof child) != sizeof child) _exit(1);
+  for (char command; read(commands, &command, 1) == 1;) {
+    int status = 0;
+    if (command == 'w') {
+      waitpid(child, &status, WUNTRACED);
+      if (WIFSTOPPED(status)) tcsetpgrp(terminal, getpgrp());
+    } else if (command == 'f') {
+      tcsetattr(terminal, TCSADRAIN, &shell_mode);
+      tcsetpgrp(terminal, child);
+      kill(-child, SIGCONT);
+    }
+    if (write(replies, &status, sizeof status) != sizeof status) break;
+  }
+  kill(child, SIGKILL);
+  _exit(0);
+}
+
 struct Session {
   int master = -1;
-  pid_t child = -1;
+  int to_shell = -1;
+  int from_shell = -1;
+  pid_t shell = -1;
+  pid_t job = -1;
   termios before{};
-  std::string screen;  // everything the child wrote to the terminal
+  std::string screen;  // everything written to the terminal
 
-  // Starts `marvix file -p > out` with the pseudo-terminal as its
-  // controlling terminal and standard error (and standard output too when
-  // `out` is empty).
-  Session(const std::string& file, const std::string& out) {
-    int slave = -1;
-    EXPECT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    tcgetattr(slave, &before);
-    child = fork();
-    if (child == 0) {
-      close(master);
-      // A new session with the pseudo-terminal as its controlling terminal
-      // and standard streams.
-      setsid();
-      ioctl(slave, TIOCSCTTY, 0);
-      for (int fd = 0; fd <= 2; ++fd) dup2(slave, fd);
-      if (slave > 2) close(slave);
-      if (!out.empty()) dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-      execl(MARVIX_BINARY, MARVIX_BINARY, file.c_str(), "-p", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(slave);
+  explicit Session(const Job& spec) {
+    int terminal = -1;
+    int commands[2];
+    int replies[2];
+    EXPECT_EQ(openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(pipe(commands), 0);
+    EXPECT_EQ(pipe(replies), 0);
+    tcgetattr(terminal, &before);
+    shell = fork();
+    if (shell == 0) run_shell(terminal, commands[0], replies[1], spec);
+    close(terminal);
+    close(commands[0]);
+    close(replies[1]);
+    if (spec.out_fd >= 0) close(spec.out_fd);
+    to_shell = commands[1];
+    from_shell = replies[0];
+    EXPECT_TRUE(reply(&job, sizeof job));
   }
   ~Session() {
-    if (child > 0) {
-      kill(child, SIGKILL);
-      waitpid(child, nullptr, 0);
-    }
+    if (job > 0) kill(job, SIGKILL);
+    close(to_shell);
+    close(from_shell);
+    waitpid(shell, nullptr, 0);
     close(master);
   }
 
-  // Reads what the child writes until the screen holds `count` prompts.
-  bool wait_for_prompts(int count) {
+  bool reply(void* value, std::size_t size) {
+    pollfd p{from_shell, POLLIN, 0};
+    return poll(&p, 1, 20000) == 1 && read(from_shell, value, size) == static_cast<ssize_t>(size);
+  }
+  // The job's next stop or end, as a wait status; -1 when none comes.
+  int wait_job() {
+    int status = -1;
+    if (write(to_shell, "w", 1) != 1 || !reply(&status, sizeof status)) return -1;
+    return status;
+  }
+  void foreground() {
+    int done = 0;
+    ASSERT_EQ(write(to_shell, "f", 1), 1);
+    ASSERT_TRUE(reply(&done, sizeof done));
+  }
+
+  // Reads the screen until `text` stands on it `count` times.
+  bool wait_for(const std::string& text, int count = 1) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (prompts() < count) {
+    while (occurrences(text) < count) {
       if (std::chrono::steady_clock::now() > deadline) return false;
       pollfd p{master, POLLIN, 0};
       if (poll(&p, 1, 100) <= 0) continue;
@@ -76,56 +169,54 @@ struct Session {
     }
     return true;
   }
-  int prompts() const {
+  bool wait_for_prompts(int count) { return wait_for("press a key...", count); }
+  int occurrences(const std::string& text) const {
     int n = 0;
-    for (std::size_t at = 0; (at = screen.find("press a key...", at)) != std::string::npos; ++at) ++n;
+    for (std::size_t at = 0; (at = screen.find(text, at)) != std::string::npos; ++at) ++n;
     return n;
   }
-  // The prompt is written just before the terminal is made raw; keys typed
-  // in between would be echoed by the terminal itself, so wait for the mode.
+  bool raw() {
+    termios now{};
+    tcgetattr(master, &now);  // a master reports its terminal's mode
+    return (now.c_lflag & (ECHO | ICANON | ISIG)) == 0;
+  }
   bool wait_for_raw_mode() {
-    for (int i = 0; i < 200; ++i) {
-      termios now{};
-      tcgetattr(master, &now);
-      if ((now.c_lflag & (ECHO | ICANON | ISIG)) == 0) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    for (int i = 0; i < 500 && !raw(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return raw();
+  }
+  bool mode_unchanged() const {
+    termios now{};
+    tcgetattr(master, &now);
+    return now.c_iflag == before.c_iflag && now.c_oflag == before.c_oflag && now.c_lflag == before.c_lflag &&
+           now.c_cflag == before.c_cflag && std::memcmp(now.c_cc, before.c_cc, sizeof now.c_cc) == 0;
   }
   bool still_waiting() {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    return waitpid(child, nullptr, WNOHANG) == 0;
+    return kill(job, 0) == 0 && raw();
   }
   void type(const char* keys) {
     ASSERT_EQ(write(master, keys, std::strlen(keys)), static_cast<ssize_t>(std::strlen(keys)));
   }
-  int wait_exit() {
-    int status = 0;
-    waitpid(child, &status, 0);
-    child = -1;
-    return status;
-  }
-  bool mode_unchanged() const {
-    termios now{};
-    tcgetattr(master, &now);  // a master reports its terminal's mode
-    return now.c_iflag == before.c_iflag && now.c_oflag == before.c_oflag && now.c_lflag == before.c_lflag &&
-           now.c_cflag == before.c_cflag && std::memcmp(now.c_cc, before.c_cc, sizeof now.c_cc) == 0;
-  }
 };
 
+// 70 rows + title, header, closing line = 73 lines: pauses after 23, 46, 69.
 std::string three_page_file() {
-  // 70 rows + title, header, closing line = 73 lines: pauses after 23, 46, 69.
   return test::write_temp("pages.dbg", dbg::debug_file(std::vector<dbg::File>(70, {0, 1, "f"}), {}, {}));
 }
+
+Job paused(const std::string& out) { return {.args = {three_page_file(), "-p"}, .out = out}; }
+
+bool exited_with(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
 
 }  // namespace
 
 TEST(Terminal, PauseWaitsForOneKeyWithoutEcho) {
   const std::string out = test::temp_path("pages.out");
-  Session s(three_page_file(), out);
+  Session s(paused(out));
   ASSERT_TRUE(s.wait_for_prompts(1));
-  EXPECT_TRUE(s.still_waiting());
   ASSERT_TRUE(s.wait_for_raw_mode());
+  EXPECT_TRUE(s.still_waiting());
+  EXPECT_EQ(s.occurrences("press a key..."), 1);  // on the terminal once, though standard error is there too
 
   const std::size_t seen = s.screen.size();
   s.type("z");
@@ -137,30 +228,108 @@ TEST(Terminal, PauseWaitsForOneKeyWithoutEcho) {
   s.type("\x1b[A");
   ASSERT_TRUE(s.wait_for_prompts(3));
   EXPECT_TRUE(s.still_waiting());
-  ASSERT_TRUE(s.wait_for_raw_mode());
   s.type("\x03");  // Ctrl+C is just a key here
-  const int status = s.wait_exit();
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(exited_with(s.wait_job(), 0));
   EXPECT_TRUE(s.mode_unchanged());
   const std::string listing = test::read_file(out);
   EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 73 + 3 * 3);
   EXPECT_EQ(s.screen.find("[A", seen), std::string::npos);
 }
 
-TEST(Terminal, ASignalDuringTheWaitRestoresTheMode) {
-  Session s(three_page_file(), test::temp_path("signal.out"));
+TEST(Terminal, ThePromptShowsWhereTheKeyIsPressed) {
+  // Standard error elsewhere (the manual's own example): the prompt still
+  // stands on the terminal the key is read from.
+  Job job = paused(test::temp_path("quiet.out"));
+  job.err_to_null = true;
+  Session s(job);
   ASSERT_TRUE(s.wait_for_prompts(1));
-  ASSERT_TRUE(s.still_waiting());
-  kill(s.child, SIGTERM);
-  const int status = s.wait_exit();
-  ASSERT_TRUE(WIFSIGNALED(status));
-  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_EQ(s.screen.find("dump file"), std::string::npos);
+  EXPECT_TRUE(s.still_waiting());
+}
+
+TEST(Terminal, EveryFatalSignalRestoresTheModeAndStillEndsTheRun) {
+  for (const int sig :
+       {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ}) {
+    Session s(paused(test::temp_path("signal.out")));
+    ASSERT_TRUE(s.wait_for_prompts(1));
+    ASSERT_TRUE(s.wait_for_raw_mode());
+    kill(s.job, sig);
+    const int status = s.wait_job();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << strsignal(sig);
+    EXPECT_TRUE(s.mode_unchanged()) << strsignal(sig);
+  }
+}
+
+TEST(Terminal, IgnoredSignalsStayIgnoredDuringThePause) {
+  Job job = paused(test::temp_path("nohup.out"));
+  job.ignored = {SIGHUP, SIGINT, SIGQUIT};
+  Session s(job);
+  ASSERT_TRUE(s.wait_for_prompts(1));
+  ASSERT_TRUE(s.wait_for_raw_mode());
+  for (const int sig : job.ignored) kill(s.job, sig);
+  EXPECT_TRUE(s.still_waiting());
+  for (int pause = 1; pause <= 3; ++pause) {
+    ASSERT_TRUE(s.wait_for_prompts(pause));
+    ASSERT_TRUE(s.wait_for_raw_mode());
+    s.type(" ");
+  }
+  EXPECT_TRUE(exited_with(s.wait_job(), 0));
+  EXPECT_TRUE(s.mode_unchanged());
+}
+
+TEST(Terminal, JobControlDuringThePause) {
+  // Started in the background, the run stops at the pause without touching
+  // the terminal, and waits once it is brought to the foreground.
+  const std::string out = test::temp_path("jobs.out");
+  Job job = paused(out);
+  job.background = true;
+  Session s(job);
+  int status = s.wait_job();
+  ASSERT_TRUE(WIFSTOPPED(status));
+  EXPECT_TRUE(s.mode_unchanged());
+  s.foreground();
+  ASSERT_TRUE(s.wait_for_prompts(1));
+  ASSERT_TRUE(s.wait_for_raw_mode());
+  s.type("#");
+
+  // Stopped during the second pause: the mode goes back first; after fg,
+  // where the shell has put its own mode back, raw mode returns and one key
+  // ends the pause.
+  ASSERT_TRUE(s.wait_for_prompts(2));
+  ASSERT_TRUE(s.wait_for_raw_mode());
+  kill(s.job, SIGTSTP);
+  status = s.wait_job();
+  ASSERT_TRUE(WIFSTOPPED(status));
+  EXPECT_EQ(WSTOPSIG(status), SIGTSTP);
+  EXPECT_TRUE(s.mode_unchanged());
+  s.foreground();
+  ASSERT_TRUE(s.wait_for_raw_mode());
+  s.type("%");
+  ASSERT_TRUE(s.wait_for_prompts(3));
+  ASSERT_TRUE(s.wait_for_raw_mode());
+  s.type("&");
+  EXPECT_TRUE(exited_with(s.wait_job(), 0));
+  EXPECT_TRUE(s.mode_unchanged());
+  EXPECT_EQ(s.screen.find_first_of("#%&"), std::string::npos);  // no key was echoed
+  const std::string listing = test::read_file(out);
+  EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 73 + 3 * 3);
+}
+
+TEST(Terminal, ARunStoppedInTheBackgroundCanBeEnded) {
+  Job job = paused(test::temp_path("stopped.out"));
+  job.background = true;
+  Session s(job);
+  ASSERT_TRUE(WIFSTOPPED(s.wait_job()));
+  // What `kill %1` and timeout send.
+  kill(s.job, SIGTERM);
+  kill(s.job, SIGCONT);
+  const int status = s.wait_job();
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
   EXPECT_TRUE(s.mode_unchanged());
 }
 
 TEST(Terminal, APageOnTheTerminalStandsAboveThePrompt) {
-  Session s(three_page_file(), "");
+  Session s(paused(""));
   ASSERT_TRUE(s.wait_for_prompts(1));
   // Standard output is the terminal: the first 23 lines were flushed before
   // the prompt, the 24th waits behind it.
@@ -171,4 +340,56 @@ TEST(Terminal, APageOnTheTerminalStandsAboveThePrompt) {
   s.type(" ");
   ASSERT_TRUE(s.wait_for_prompts(2));
   EXPECT_LT(s.screen.find("21    1"), s.screen.rfind("press a key..."));
+}
+
+TEST(Terminal, APagePipedElsewhereGoesOutBeforeTheWait) {
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  Job job = paused("");
+  job.out_fd = pipe_fds[1];
+  Session s(job);
+  ASSERT_TRUE(s.wait_for_prompts(1));
+  ASSERT_TRUE(s.wait_for_raw_mode());
+  std::string page(4096, '\0');
+  pollfd ready{pipe_fds[0], POLLIN, 0};
+  const bool arrived = poll(&ready, 1, 2000) == 1;
+  page.resize(
+      arrived ? static_cast<std::size_t>(std::max<ssize_t>(read(pipe_fds[0], page.data(), page.size()), 0))
+              : 0);
+  EXPECT_EQ(std::count(page.begin(), page.end(), '\n'), 23);
+  EXPECT_NE(page.find("\n19    1        DEFAULT      f\n"), std::string::npos);
+
+  // The reader goes away: the next pause ends the run, quietly.
+  close(pipe_fds[0]);
+  s.type(" ");
+  EXPECT_TRUE(exited_with(s.wait_job(), 1));
+  EXPECT_EQ(s.occurrences("press a key..."), 1);
+  EXPECT_EQ(s.screen.find("error"), std::string::npos);
+  EXPECT_TRUE(s.mode_unchanged());
+}
+
+TEST(Terminal, AClosedStandardOutputIsNotListedOnTheTerminal) {
+  Session s(paused("-"));
+  EXPECT_TRUE(exited_with(s.wait_job(), 1));
+  ASSERT_TRUE(s.wait_for("error: could not write output."));
+  EXPECT_EQ(s.screen.find("DEFAULT"), std::string::npos);
+  EXPECT_EQ(s.screen.find("press a key..."), std::string::npos);
+}
+
+TEST(Terminal, ControlBytesFromOutsideAreShownSafely) {
+  const std::string name = test::temp_path("x\x1b[1m.dbg");
+  test::write_temp("x\x1b[1m.dbg", dbg::debug_file({}, {{0, dbg::NO_CLASS, 0, 0, 0, "c\x1b]0;t\x07"}},
+                                                   {{1, 0, 0, "a\x7f\x01"}}));
+  Session s({.args = {name}});
+  ASSERT_TRUE(s.wait_for("dump file: \"" + test::temp_path("x^[[1m.dbg") + "\""));
+  ASSERT_TRUE(s.wait_for("c^[]0;t^G.a^?^A"));
+  EXPECT_TRUE(exited_with(s.wait_job(), 0));
+
+  std::string undefined(dbg::kMagic);
+  undefined += "[x\x1b[31m";
+  Session u({.args = {test::write_temp("undefined.dbg", dbg::Bytes(undefined.begin(), undefined.end()))}});
+  ASSERT_TRUE(u.wait_for("error: undefined entry ([x^[[31m), abort."));
+  EXPECT_TRUE(exited_with(u.wait_job(), 1));
+  EXPECT_EQ(s.screen.find('\x1b'), std::string::npos);
+  EXPECT_EQ(u.screen.find('\x1b'), std::string::npos);
 }

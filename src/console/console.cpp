@@ -1,32 +1,31 @@
 #include "console/console.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <memory>
-#include <new>
+
+#include "console/terminal_text.h"
 
 namespace marvix {
 
 void console_print(const char* format, ...) {
-  char small[512];
+  char text[1024];
   va_list args;
   va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  const int length = std::vsnprintf(small, sizeof small, format, args);
+  const int length = std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  if (length >= 0 && static_cast<std::size_t>(length) < sizeof small) {
-    console_write(small, static_cast<std::size_t>(length));
-  } else if (length > 0) {
-    // An undefined-entry text can run to megabytes; it is written whole.
-    const auto size = static_cast<std::size_t>(length) + 1;
-    std::unique_ptr<char[]> big(new (std::nothrow) char[size]);
-    if (big) {
-      std::vsnprintf(big.get(), size, format, again);
-      console_write(big.get(), size - 1);
-    }
+  if (length > 0) console_write(text, std::min(static_cast<std::size_t>(length), sizeof text - 1));
+}
+
+void console_write_external(const char* bytes, std::size_t size) {
+  if (!console_is_terminal()) {
+    console_write(bytes, size);
+    return;
   }
-  va_end(again);
+  char shown[4096];
+  for (const char* end = bytes + size; bytes != end;) {
+    console_write(shown, make_terminal_safe(bytes, end, shown, sizeof shown));
+  }
 }
 
 }  // namespace marvix

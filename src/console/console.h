@@ -1,8 +1,9 @@
 // The console channel: messages for the person at the console, kept apart
-// from the listing on standard output.
+// from the listing on standard output, and the key wait of the pager.
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 // printf-style checking of the format against its arguments, where the
 // compiler offers it.
@@ -15,20 +16,30 @@
 
 namespace marvix {
 
-// Writes straight to the console (standard error on POSIX), unbuffered. A
-// failed write is dropped: a message that cannot be shown must not change
-// the run.
+// Writes one of the tool's own short texts straight to the console
+// (standard error on POSIX), unbuffered and without allocating; a text
+// longer than 1 KiB is cut there. A failed write is dropped: a message that
+// cannot be shown must not change the run.
 void console_print(const char* format, ...) MARVIX_PRINTF_FORMAT(1, 2);
 
-// Writes bytes as they stand, on the same terms as console_print.
+// Writes the tool's own bytes as they stand, on the same terms.
 void console_write(const char* bytes, std::size_t size);
+
+// Writes bytes that come from outside (a file name, a text from the debug
+// file), whole and without a copy; where the console is a terminal, control
+// bytes are shown safely (see terminal_text.h).
+void console_write_external(const char* bytes, std::size_t size);
+
+// Whether the console channel reaches a terminal.
+bool console_is_terminal();
 
 // True when there is a terminal to wait on (opened on first use, kept).
 bool console_can_wait();
 
-// Waits for one key on the controlling terminal, read raw and without echo,
-// and restores the terminal's mode afterwards. Returns at once when there is
-// no terminal to read from.
-void console_wait_key();
+// Writes the prompt on the terminal that the key is read from, so that it
+// shows wherever standard error goes, and waits for one key, read raw and
+// without echo; the terminal's mode is the same afterwards. Without a
+// terminal, the prompt goes to the console channel and nothing is awaited.
+void console_pause(std::string_view prompt);
 
 }  // namespace marvix

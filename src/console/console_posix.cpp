@@ -1,5 +1,21 @@
 // The console on POSIX systems: messages on standard error, and the key
 // wait on the controlling terminal.
+//
+// During the wait the terminal is raw: no line editing, no echo, and no
+// signal keys, so Ctrl+C is just a key that ends the wait. Whatever happens
+// to the process meanwhile, the terminal must get its mode back:
+// - a signal that ends the process restores the mode first, and then ends
+//   the process as it would have without the handler;
+// - SIGTSTP restores the mode and then stops, and SIGCONT applies raw mode
+//   again while the wait goes on, so one key still ends the pause after fg;
+// - a signal that the process inherited as ignored (nohup, background jobs
+//   of a non-interactive shell) stays ignored;
+// - a process in the background never touches the mode: the terminal then
+//   belongs to the foreground job, and tcsetattr would stop the process with
+//   SIGTTOU, even inside a handler. A run that reaches the pause in the
+//   background stops there, as any terminal program does, and waits once it
+//   is brought to the foreground.
+// Handlers use async-signal-safe calls only and keep errno.
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -14,59 +30,157 @@
 
 namespace marvix {
 
-// A failed write drops the rest: a message that cannot be shown must not
-// change the run.
 void console_write(const char* bytes, std::size_t size) { write_all(kStdErr, bytes, size); }
+
+bool console_is_terminal() {
+  static const bool terminal = is_terminal(kStdErr);
+  return terminal;
+}
 
 namespace {
 
 // The terminal, opened on the first wait and kept for the run; -1 once we
 // know there is none (no controlling terminal, as under setsid or in CI).
 int g_tty = -2;
+
+// Set for the length of one wait.
 termios g_saved_mode;
-volatile std::sig_atomic_t g_mode_changed = 0;
+termios g_raw_mode;
+volatile std::sig_atomic_t g_waiting = 0;
 
-constexpr int kFatalSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Every catchable signal whose default action ends the process.
+constexpr int kFatalSignals[] = {
+    SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ,
+#if defined(__linux__)
+    SIGPOLL, SIGPWR, SIGSTKFLT,
+#endif
+};
 
-// A signal that ends the run during the wait must not leave the terminal
-// raw. tcsetattr and signal are async-signal-safe; the signal raised again
-// is held until the handler returns, and then ends the process as it would
-// have without the handler.
-void restore_on_signal(int sig) {
-  if (g_mode_changed != 0) tcsetattr(g_tty, TCSANOW, &g_saved_mode);
-  std::signal(sig, SIG_DFL);
-  std::raise(sig);
+bool in_foreground() { return tcgetpgrp(g_tty) == getpgrp(); }
+
+// Puts the saved mode back, if it is still ours to restore.
+void restore_mode() {
+  if (g_waiting == 0 || !in_foreground()) return;
+  // Should the process be moved to the background right after the check,
+  // the call must still not stop it.
+  sigset_t ttou;
+  sigset_t previous;
+  sigemptyset(&ttou);
+  sigaddset(&ttou, SIGTTOU);
+  sigprocmask(SIG_BLOCK, &ttou, &previous);
+  tcsetattr(g_tty, TCSANOW, &g_saved_mode);
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
 
-// Raw mode for the length of one wait: no line editing, no echo, and no
-// signal keys, so Ctrl+C is just a key that ends the wait.
+void set_action(int sig, void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaction(sig, &action, nullptr);
+}
+
+void on_fatal_signal(int sig) {
+  restore_mode();
+  set_action(sig, SIG_DFL);
+  // Held while the handler runs; on return it ends the process.
+  raise(sig);
+}
+
+void on_stop_signal(int sig) {
+  const int saved_errno = errno;
+  restore_mode();
+  set_action(sig, SIG_DFL);
+  raise(sig);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, sig);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);  // the process stops here
+  set_action(sig, on_stop_signal);
+  errno = saved_errno;
+}
+
+// Continued: if it is in the foreground, the shell has put its own mode
+// back. (In the background the next read stops the process again, until
+// it is brought to the foreground and continued once more.)
+void on_continue(int) {
+  const int saved_errno = errno;
+  if (g_waiting != 0 && in_foreground()) tcsetattr(g_tty, TCSANOW, &g_raw_mode);
+  errno = saved_errno;
+}
+
+// The handlers for one wait, and what they replaced.
+struct WaitSignals {
+  static constexpr std::size_t kCount = std::size(kFatalSignals) + 2;
+  int signals[kCount] = {};
+  struct sigaction previous[kCount] = {};
+  bool replaced[kCount] = {};
+  sigset_t all;
+
+  WaitSignals() {
+    std::size_t n = 0;
+    for (const int sig : kFatalSignals) signals[n++] = sig;
+    signals[n++] = SIGTSTP;
+    signals[n++] = SIGCONT;
+    sigemptyset(&all);
+    for (const int sig : signals) sigaddset(&all, sig);
+  }
+
+  void install() {
+    for (std::size_t i = 0; i < kCount; ++i) {
+      const int sig = signals[i];
+      sigaction(sig, nullptr, &previous[i]);
+      // Ignored stays ignored.
+      if (previous[i].sa_handler == SIG_IGN && sig != SIGCONT) continue;
+      set_action(sig, sig == SIGTSTP ? on_stop_signal : sig == SIGCONT ? on_continue : on_fatal_signal);
+      replaced[i] = true;
+    }
+  }
+
+  void uninstall() {
+    for (std::size_t i = 0; i < kCount; ++i) {
+      if (replaced[i]) sigaction(signals[i], &previous[i], nullptr);
+    }
+  }
+};
+
+// Raw mode and the handlers for the length of one wait. Signals are held
+// while the two change together, so that none finds one without the other.
 struct RawMode {
-  struct sigaction previous[std::size(kFatalSignals)] = {};
+  WaitSignals handlers;
   bool active = false;
 
   RawMode() {
-    if (tcgetattr(g_tty, &g_saved_mode) != 0) return;
-    struct sigaction handler {};
-    handler.sa_handler = restore_on_signal;
-    sigemptyset(&handler.sa_mask);
-    for (std::size_t i = 0; i < std::size(kFatalSignals); ++i)
-      sigaction(kFatalSignals[i], &handler, &previous[i]);
-    termios raw = g_saved_mode;
-    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
-    raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
-    g_mode_changed = 1;
-    active = tcsetattr(g_tty, TCSANOW, &raw) == 0;
+    int got;
+    while ((got = tcgetattr(g_tty, &g_saved_mode)) != 0 && errno == EINTR) {
+    }
+    if (got != 0) return;
+    g_raw_mode = g_saved_mode;
+    g_raw_mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+    g_raw_mode.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
+    g_raw_mode.c_cc[VMIN] = 1;
+    g_raw_mode.c_cc[VTIME] = 0;
+
+    sigset_t previous;
+    sigprocmask(SIG_BLOCK, &handlers.all, &previous);
+    handlers.install();
+    g_waiting = 1;
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    // In the background this stops the process (SIGTTOU) until it is
+    // continued; an interrupted call is made again.
+    while ((got = tcsetattr(g_tty, TCSANOW, &g_raw_mode)) != 0 && errno == EINTR) {
+    }
+    active = got == 0;
   }
 
   ~RawMode() {
-    if (g_mode_changed != 0) {
-      tcsetattr(g_tty, TCSANOW, &g_saved_mode);
-      g_mode_changed = 0;
-      for (std::size_t i = 0; i < std::size(kFatalSignals); ++i)
-        sigaction(kFatalSignals[i], &previous[i], nullptr);
-    }
+    sigset_t previous;
+    sigprocmask(SIG_BLOCK, &handlers.all, &previous);
+    restore_mode();
+    g_waiting = 0;
+    handlers.uninstall();
+    // A signal held meanwhile now meets its old action, with the mode back.
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
   }
   RawMode(const RawMode&) = delete;
   RawMode& operator=(const RawMode&) = delete;
@@ -83,6 +197,21 @@ bool read_some(char* buffer, std::size_t size) {
   }
 }
 
+void read_key() {
+  char buffer[64];
+  if (!read_some(buffer, 1)) return;
+  // Cursor and function keys send several bytes at once (ESC [ A). Take the
+  // rest of such a burst too, so none of it ends the next wait or reaches
+  // the shell after the run.
+  pollfd pending{g_tty, POLLIN, 0};
+  for (int bursts = 0; bursts < 4;) {
+    const int ready = poll(&pending, 1, 25);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0 || (pending.revents & POLLIN) == 0 || !read_some(buffer, sizeof buffer)) break;
+    ++bursts;
+  }
+}
+
 }  // namespace
 
 bool console_can_wait() {
@@ -90,20 +219,15 @@ bool console_can_wait() {
   return g_tty >= 0;
 }
 
-void console_wait_key() {
-  if (!console_can_wait()) return;
-
-  RawMode raw;
-  if (!raw.active) return;
-  char buffer[64];
-  if (!read_some(buffer, 1)) return;
-  // Cursor and function keys send several bytes at once (ESC [ A). Take the
-  // rest of such a burst too, so none of it ends the next wait or reaches
-  // the shell after the run.
-  pollfd pending{g_tty, POLLIN, 0};
-  for (int bursts = 0; bursts < 4 && poll(&pending, 1, 25) > 0; ++bursts) {
-    if ((pending.revents & POLLIN) == 0 || !read_some(buffer, sizeof buffer)) break;
+void console_pause(std::string_view prompt) {
+  if (!console_can_wait()) {
+    console_write(prompt.data(), prompt.size());
+    return;
   }
+  RawMode raw;
+  // Raw mode comes first, so that no key typed after the prompt is echoed.
+  write_all(g_tty, prompt.data(), prompt.size());
+  if (raw.active) read_key();
 }
 
 }  // namespace marvix

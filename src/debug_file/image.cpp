@@ -38,7 +38,9 @@ LoadStatus load_image(const InputFile& file, DebugImage& image) {
   // file that grows while it is read) may need the largest image.
   std::size_t capacity = kMaxImageSize;
   std::uint64_t size = 0;
-  if (regular_file_size(file, size) && size <= kMaxFileSize) {
+  if (regular_file_size(file, size)) {
+    // Its size already says whether it can load: refuse before reading.
+    if (size > kMaxFileSize) return LoadStatus::out_of_memory;
     capacity = image_size_for(static_cast<std::size_t>(size));
   }
   if (!allocate_block(image.memory, capacity)) return LoadStatus::out_of_memory;

@@ -10,20 +10,16 @@ namespace marvix {
 
 namespace {
 
-const char* class_name(const DebugTables& tables, std::uint32_t index) {
-  return tables.name(ClassEntry{tables.class_record(index)}.name_slot());
+// A memory block is fresh memory from the system, aligned for any type.
+bool allocate_words(ClassWords& words, std::uint32_t count) {
+  words.at = allocate_block(words.memory, std::size_t{count} * sizeof(std::uint32_t))
+                 ? reinterpret_cast<std::uint32_t*>(words.memory.data)
+                 : nullptr;
+  return words.at != nullptr;
 }
 
-// Sets the cache up for this class table on first use.
-void prepare(ClassPaths& paths, const DebugTables& tables) {
-  if (paths.begin.size() == tables.classes.count) return;
-  paths = ClassPaths{};
-  paths.begin.assign(tables.classes.count, ClassPaths::kUnknown);
-  paths.length.assign(tables.classes.count, 0);
-  paths.seen.assign(tables.classes.count, 0);
-  const std::size_t budget = std::clamp(std::size_t{tables.classes.count} * ClassPaths::kBudgetPerClass,
-                                        std::size_t{4096}, ClassPaths::kBudget);
-  allocate_block(paths.text, budget);  // without it, every path is walked
+const char* class_name(const DebugTables& tables, std::uint32_t index) {
+  return tables.name(ClassEntry{tables.class_record(index)}.name_slot());
 }
 
 // Follows the parents from `index` and leaves the classes met in
@@ -31,25 +27,26 @@ void prepare(ClassPaths& paths, const DebugTables& tables) {
 // outside the table or a loop), which the path shows as "...".
 bool walk_parents(ClassPaths& paths, const DebugTables& tables, std::uint32_t index) {
   if (++paths.walk == 0) {
-    std::fill(paths.seen.begin(), paths.seen.end(), 0);
+    std::fill_n(paths.seen.at, tables.classes.count, 0);
     paths.walk = 1;
   }
-  paths.chain.clear();
+  paths.chain_length = 0;
   for (;;) {
     if (index == NO_CLASS) return false;
-    if (index >= tables.classes.count || paths.seen[index] == paths.walk) return true;
-    paths.seen[index] = paths.walk;
-    paths.chain.push_back(index);
+    if (index >= tables.classes.count || paths.seen.at[index] == paths.walk) return true;
+    paths.seen.at[index] = paths.walk;
+    paths.chain.at[paths.chain_length++] = index;
     index = ClassEntry{tables.class_record(index)}.parent();
   }
 }
 
 // The walked chain, outermost first, piece by piece into the output.
 void print_walked(Listing& listing, const DebugTables& tables, bool cut) {
+  const ClassPaths& paths = listing.paths;
   if (cut) output_text(listing.out, "...");
-  for (auto c = listing.paths.chain.rbegin(); c != listing.paths.chain.rend(); ++c) {
-    const char* text = class_name(tables, *c);
-    output_bytes(listing.out, text, std::strlen(text));
+  for (std::uint32_t i = paths.chain_length; i-- > 0;) {
+    const char* text = class_name(tables, paths.chain.at[i]);
+    output_external(listing.out, text, std::strlen(text));
     output_text(listing.out, ".");
   }
 }
@@ -61,18 +58,35 @@ const char* cache_walked(ClassPaths& paths, const DebugTables& tables, std::uint
   char* const begin = reinterpret_cast<char*>(paths.text.data) + paths.text_used;
   char* end = begin;
   if (cut) end = std::copy_n("...", 3, end);
-  for (auto c = paths.chain.rbegin(); c != paths.chain.rend(); ++c) {
-    const char* text = class_name(tables, *c);
+  for (std::uint32_t i = paths.chain_length; i-- > 0;) {
+    const char* text = class_name(tables, paths.chain.at[i]);
     end = std::copy_n(text, std::strlen(text), end);
     *end++ = '.';
   }
-  paths.begin[index] = static_cast<std::uint32_t>(paths.text_used);
-  paths.length[index] = static_cast<std::uint32_t>(total);
+  paths.start.at[index] = static_cast<std::uint32_t>(paths.text_used + 1);
+  paths.length.at[index] = static_cast<std::uint32_t>(total);
   paths.text_used += total;
   return begin;
 }
 
 }  // namespace
+
+bool prepare_class_paths(ClassPaths& paths, const DebugTables& tables) {
+  paths = ClassPaths{};
+  const std::uint32_t count = tables.classes.count;
+  if (count == 0) return true;
+  if (!allocate_words(paths.seen, count) || !allocate_words(paths.chain, count)) return false;
+
+  const std::size_t budget =
+      std::clamp(std::size_t{count} * ClassPaths::kBudgetPerClass, std::size_t{4096}, ClassPaths::kBudget);
+  if (!allocate_words(paths.start, count) || !allocate_words(paths.length, count) ||
+      !allocate_block(paths.text, budget)) {
+    paths.start = ClassWords{};
+    paths.length = ClassWords{};
+    paths.text = MemoryBlock{};
+  }
+  return true;
+}
 
 void print_class_path(Listing& listing, const DebugTables& tables, std::uint32_t index) {
   Output& out = listing.out;
@@ -82,21 +96,21 @@ void print_class_path(Listing& listing, const DebugTables& tables, std::uint32_t
     return;
   }
   ClassPaths& paths = listing.paths;
-  prepare(paths, tables);
-  if (paths.begin[index] != ClassPaths::kUnknown) {
-    output_bytes(out, reinterpret_cast<const char*>(paths.text.data) + paths.begin[index],
-                 paths.length[index]);
+  if (paths.start.at != nullptr && paths.start.at[index] != 0) {
+    output_external(out, reinterpret_cast<const char*>(paths.text.data) + paths.start.at[index] - 1,
+                    paths.length.at[index]);
     return;
   }
 
   const bool cut = walk_parents(paths, tables, index);
   std::size_t total = cut ? 3 : 0;
-  for (const std::uint32_t c : paths.chain) total += std::strlen(class_name(tables, c)) + 1;
+  for (std::uint32_t i = 0; i < paths.chain_length; ++i)
+    total += std::strlen(class_name(tables, paths.chain.at[i])) + 1;
   if (total > paths.text.size - paths.text_used) {
-    print_walked(listing, tables, cut);  // over the cache's budget
+    print_walked(listing, tables, cut);  // no cache, or over its budget
     return;
   }
-  output_bytes(out, cache_walked(paths, tables, index, cut, total), total);
+  output_external(out, cache_walked(paths, tables, index, cut, total), total);
 }
 
 }  // namespace marvix

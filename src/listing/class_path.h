@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "debug_file/scanner.h"
 #include "platform/platform.h"
@@ -13,23 +12,39 @@ namespace marvix {
 
 struct Listing;
 
-// Dotted class paths, remembered as they are first printed so that a million
-// labels in deep classes do not walk the same parents a million times. The
-// memory is capped at 512 bytes a class and 4 MiB in all; paths that do not
-// fit are walked for every row.
+// Walking a path needs 8 bytes a class: a mark per class, to notice a loop,
+// and the chain walked so far. Paths are also remembered as they are first
+// printed, so that a million labels in deep classes do not walk the same
+// parents a million times. The cache only speeds things up: it takes
+// another 8 bytes a class and at most 512 bytes a class, 4 MiB in all, of
+// path text; paths that do not fit, or all of them when its memory cannot
+// be had, are walked for every row.
+//
+// All of it is memory blocks straight from the system, zero until written,
+// so that what cannot be had is known at once and nothing throws.
+struct ClassWords {
+  MemoryBlock memory;
+  std::uint32_t* at = nullptr;  // one word per class; null when not had
+};
+
 struct ClassPaths {
   static constexpr std::size_t kBudgetPerClass = 512;
   static constexpr std::size_t kBudget = 4 << 20;
-  static constexpr std::uint32_t kUnknown = 0xFFFFFFFFu;
 
-  MemoryBlock text;  // cached paths, back to back; kBudget bytes
-  std::size_t text_used = 0;
-  std::vector<std::uint32_t> begin;  // per class: offset in text, or kUnknown
-  std::vector<std::uint32_t> length;
-  std::vector<std::uint32_t> seen;  // per class: last walk that met it
+  ClassWords seen;   // per class: the last walk that met it
+  ClassWords chain;  // classes met by the current walk, innermost first
+  std::uint32_t chain_length = 0;
   std::uint32_t walk = 0;
-  std::vector<std::uint32_t> chain;  // classes met by the current walk, innermost first
+
+  MemoryBlock text;  // cached paths, back to back; empty without a cache
+  std::size_t text_used = 0;
+  ClassWords start;   // per class: where its cached path starts in text, plus 1; 0 when not cached
+  ClassWords length;  // per class: its cached path's length
 };
+
+// Sets the paths up for the class table, before anything is printed. False
+// when the memory to walk them cannot be had.
+bool prepare_class_paths(ClassPaths& paths, const DebugTables& tables);
 
 // The chain of class names that leads to class `index`, outermost first,
 // each followed by a full stop. Nothing for NO_CLASS. The chain stops at an

@@ -47,7 +47,7 @@ void hex_column(Output& out, std::uint64_t value, std::size_t width) {
   column(out, {digits, static_cast<std::size_t>(end - digits)}, width);
 }
 
-void name(Output& out, const char* text) { output_bytes(out, text, std::strlen(text)); }
+void name(Output& out, const char* text) { output_external(out, text, std::strlen(text)); }
 
 template <std::size_t N>
 void title_and_header(Listing& listing, std::string_view tag, const Column (&columns)[N]) {

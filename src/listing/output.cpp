@@ -1,8 +1,14 @@
 #include "listing/output.h"
 
+#include <algorithm>
+
+#include "console/terminal_text.h"
+
 namespace marvix {
 
 namespace {
+
+char g_fallback[Output::kFallbackCapacity];
 
 bool write_out(Output& out, const char* bytes, std::size_t size) {
   if (out.failed()) return false;
@@ -18,6 +24,16 @@ bool write_out(Output& out, const char* bytes, std::size_t size) {
 
 }  // namespace
 
+Output::Output(std::size_t capacity_) {
+  if (allocate_block(memory, capacity_)) {
+    buffer = reinterpret_cast<char*>(memory.data);
+    capacity = memory.size;
+  } else {
+    buffer = g_fallback;
+    capacity = std::min(capacity_, sizeof g_fallback);
+  }
+}
+
 bool output_flush(Output& out) {
   const bool ok = write_out(out, out.buffer, out.used);
   out.used = 0;
@@ -31,6 +47,13 @@ void output_write_large(Output& out, const char* bytes, std::size_t size) {
     return;
   }
   write_out(out, bytes, size);
+}
+
+void output_terminal_safe(Output& out, const char* bytes, std::size_t size) {
+  char shown[4096];
+  for (const char* end = bytes + size; bytes != end;) {
+    output_bytes(out, shown, make_terminal_safe(bytes, end, shown, sizeof shown));
+  }
 }
 
 }  // namespace marvix

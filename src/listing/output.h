@@ -14,20 +14,21 @@ namespace marvix {
 
 struct Output {
   // One huge page: a 2 MiB buffer costs one page fault where 1 MiB of small
-  // pages costs 256, and writes of 2 MiB are big enough for any pipe.
+  // pages costs 256, and writes of 2 MiB are big enough for any pipe. Where
+  // it cannot be had, output still goes out in batches, through a smaller
+  // buffer of static storage (the run has one Output at a time).
   static constexpr std::size_t kDefaultCapacity = std::size_t{2} << 20;
+  static constexpr std::size_t kFallbackCapacity = std::size_t{64} << 10;
 
-  explicit Output(std::size_t capacity_ = kDefaultCapacity) {
-    allocate_block(memory, capacity_);
-    buffer = reinterpret_cast<char*>(memory.data);
-    capacity = memory.size;
-  }
+  explicit Output(std::size_t capacity_ = kDefaultCapacity);
 
   MemoryBlock memory;
   char* buffer = nullptr;
-  std::size_t capacity = 0;  // 0 when the buffer could not be had: all goes straight out
+  std::size_t capacity = 0;
   std::size_t used = 0;
   int fd = kStdOut;  // -1 discards everything (counting it), for fuzzing
+  // Standard output is a terminal: the page is flushed before a prompt, and
+  // bytes from the file are shown terminal-safe.
   bool is_terminal = false;
   std::uint64_t written = 0;             // bytes handed on to fd
   WriteStatus status = WriteStatus::ok;  // the first failed write's, ok while all is well
@@ -51,5 +52,18 @@ inline void output_bytes(Output& out, const char* bytes, std::size_t size) {
 }
 
 inline void output_text(Output& out, std::string_view text) { output_bytes(out, text.data(), text.size()); }
+
+// Bytes from the debug file shown on a terminal (see terminal_text.h).
+void output_terminal_safe(Output& out, const char* bytes, std::size_t size);
+
+// Bytes from the debug file: as they stand, unless standard output is a
+// terminal.
+inline void output_external(Output& out, const char* bytes, std::size_t size) {
+  if (out.is_terminal) {
+    output_terminal_safe(out, bytes, size);
+    return;
+  }
+  output_bytes(out, bytes, size);
+}
 
 }  // namespace marvix

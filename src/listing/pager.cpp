@@ -1,6 +1,6 @@
 #include "listing/pager.h"
 
-#include <string>
+#include <array>
 #include <string_view>
 
 #include "console/console.h"
@@ -13,17 +13,33 @@ namespace {
 constexpr std::string_view kPrompt = "\npress a key...";
 constexpr std::uint32_t kMaxHeldPrompts = 4096;  // 60 KiB of prompts
 
+// Prompts back to back, for writing held prompts in a few large writes.
+constexpr std::uint32_t kPromptsPerWrite = 256;
+constexpr auto kPrompts = [] {
+  std::array<char, kPromptsPerWrite * kPrompt.size()> text{};
+  for (std::size_t i = 0; i < text.size(); ++i) text[i] = kPrompt[i % kPrompt.size()];
+  return text;
+}();
+
 void pager_pause(Listing& listing) {
   Pager& pager = listing.pager;
   Output& out = listing.out;
-  // On a terminal the page must stand on the screen above the prompt.
-  if (out.is_terminal) output_flush(out);
-  const bool waits = pager.wait_for_key && console_can_wait();
-  ++pager.held_prompts;
-  if (waits || out.is_terminal || pager.held_prompts == kMaxHeldPrompts) pager_finish(listing);
-  if (waits) console_wait_key();
-  output_text(out, "\n\n\n");
   pager.lines = 0;
+  // Once output has failed the listing is over: no more prompts.
+  if (out.failed()) return;
+  const bool waits = pager.wait_for_key && console_can_wait();
+  // Before a wait, the page goes out whatever standard output is: on a
+  // terminal it must stand above the prompt, and the reader of a pipe
+  // should have it while the key is awaited (a reader that has gone ends
+  // the run here). Without a wait, a file or pipe keeps its large writes.
+  if ((waits || out.is_terminal) && !output_flush(out)) return;
+  if (waits) {
+    console_pause(kPrompt);
+  } else {
+    ++pager.held_prompts;
+    if (out.is_terminal || pager.held_prompts == kMaxHeldPrompts) pager_finish(listing);
+  }
+  output_text(out, "\n\n\n");
 }
 
 }  // namespace
@@ -35,14 +51,12 @@ void pager_line_done(Listing& listing) {
 }
 
 void pager_finish(Listing& listing) {
-  static const std::string prompts = [] {
-    std::string text;
-    for (std::uint32_t i = 0; i < kMaxHeldPrompts; ++i) text += kPrompt;
-    return text;
-  }();
-  if (listing.pager.held_prompts > 0)
-    console_write(prompts.data(), listing.pager.held_prompts * kPrompt.size());
-  listing.pager.held_prompts = 0;
+  std::uint32_t& held = listing.pager.held_prompts;
+  while (held > 0) {
+    const std::uint32_t now = held < kPromptsPerWrite ? held : kPromptsPerWrite;
+    console_write(kPrompts.data(), now * kPrompt.size());
+    held -= now;
+  }
 }
 
 }  // namespace marvix

@@ -1,5 +1,7 @@
 #include "main/run.h"
 
+#include <cstring>
+
 #include "console/console.h"
 #include "platform/platform.h"
 
@@ -37,9 +39,15 @@ void report(Outcome outcome, const DebugImage& image, std::size_t cursor, WriteS
     case Outcome::wrong_type:
       console_print("error: wrong file type or version.\n");
       break;
-    case Outcome::undefined_entry:
-      console_print("error: undefined entry (%s), abort.\n", text_at(image, cursor));
+    case Outcome::undefined_entry: {
+      // The text can run to megabytes: it goes out whole, straight from the
+      // image.
+      const char* text = text_at(image, cursor);
+      console_print("error: undefined entry (");
+      console_write_external(text, std::strlen(text));
+      console_print("), abort.\n");
       break;
+    }
     case Outcome::unexpected_end:
       console_print("error: unexpected end of file.\n");
       break;
@@ -58,6 +66,7 @@ DumpResult dump_image(DebugImage& image, Listing& listing) {
   const ScanResult scan = scan_sections(image, tables);
   if (scan.status == ScanStatus::undefined_entry) return {Outcome::undefined_entry, scan.cursor};
   if (scan.status == ScanStatus::unexpected_end) return {Outcome::unexpected_end, scan.cursor};
+  if (!prepare_class_paths(listing.paths, tables)) return {Outcome::out_of_memory, 0};
   list_files(listing, tables);
   list_classes(listing, tables);
   list_labels(listing, tables);
@@ -83,7 +92,9 @@ int run(int argc, const char* const* argv) {
     return 1;
   }
 
-  console_print("dump file: \"%s\"\n", argv[1]);
+  console_print("dump file: \"");
+  console_write_external(argv[1], std::strlen(argv[1]));
+  console_print("\"\n");
   {
     InputFile file;
     if (!open_input(argv[1], file)) {

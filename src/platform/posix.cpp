@@ -1,6 +1,7 @@
 // The platform layer on POSIX systems. Calls that only Linux has sit under
 // #ifdef, each beside its portable path.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,10 +80,25 @@ std::ptrdiff_t read_input(const InputFile& file, void* buffer, std::size_t size)
   }
 }
 
+namespace {
+
+// A descriptor that a parent made non-blocking is full for the moment, not
+// broken: wait until it takes bytes again.
+bool wait_writable(int fd) {
+  pollfd ready{fd, POLLOUT, 0};
+  for (;;) {
+    if (poll(&ready, 1, -1) >= 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+}  // namespace
+
 WriteStatus write_all(int fd, const char* bytes, std::size_t size) {
   while (size > 0) {
     const ssize_t done = write(fd, bytes, size);
     if (done < 0 && errno == EINTR) continue;
+    if (done < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && wait_writable(fd)) continue;
     if (done < 0 && errno == EPIPE) return WriteStatus::reader_gone;
     if (done <= 0) return WriteStatus::failed;
     bytes += done;
@@ -113,10 +129,12 @@ void release(std::uint8_t* data, std::size_t size) { munmap(data, size); }
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::size_t kHugeFrom = std::size_t{1} << 20;
 
-// Maps one huge page more than needed, then trims to an aligned run.
+// Maps one huge page more than needed, then trims to an aligned run. Where
+// the address space is too tight for the extra page, an unaligned mapping
+// still works, only with more page faults.
 std::uint8_t* map_huge(std::size_t length) {
   std::uint8_t* raw = map_anonymous(length + kHugePage);
-  if (raw == nullptr) return nullptr;
+  if (raw == nullptr) return map_anonymous(length);
   const std::size_t head = (kHugePage - reinterpret_cast<std::uintptr_t>(raw) % kHugePage) % kHugePage;
   if (head > 0) munmap(raw, head);
   munmap(raw + head + length, kHugePage - head);
