@@ -47,11 +47,13 @@ inline void put_le(Bytes& out, std::uint64_t value, int width) {
   for (int i = 0; i < width; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-// A record of `size` bytes whose reserved bytes and name slot hold junk:
-// the reader must never show them.
-inline std::size_t new_record(Bytes& out, std::size_t size) {
+// What a record's reserved bytes and name slot hold. The tests fill them
+// with junk, which the reader must never show; a sample can have zeros.
+inline constexpr std::uint8_t kJunk = 0xA5;
+
+inline std::size_t new_record(Bytes& out, std::size_t size, std::uint8_t reserved) {
   const std::size_t at = out.size();
-  out.resize(at + size, 0xA5);
+  out.resize(at + size, reserved);
   return at;
 }
 
@@ -68,24 +70,24 @@ void put_names(Bytes& out, const std::vector<Entry>& entries) {
   }
 }
 
-inline void put_files(Bytes& out, const std::vector<File>& files) {
+inline void put_files(Bytes& out, const std::vector<File>& files, std::uint8_t reserved = kJunk) {
   using marvix::FileEntry;
   put(out, marvix::kTagFile);
   put_le(out, files.size(), 4);
   for (const File& f : files) {
-    const std::size_t at = new_record(out, FileEntry::kSize);
+    const std::size_t at = new_record(out, FileEntry::kSize, reserved);
     set_le(out, at + FileEntry::kKind, f.kind, 1);
     set_le(out, at + FileEntry::kLines, static_cast<std::uint32_t>(f.lines), 4);
   }
   put_names(out, files);
 }
 
-inline void put_classes(Bytes& out, const std::vector<Class>& classes) {
+inline void put_classes(Bytes& out, const std::vector<Class>& classes, std::uint8_t reserved = kJunk) {
   using marvix::ClassEntry;
   put(out, marvix::kTagClass);
   put_le(out, classes.size(), 4);
   for (const Class& c : classes) {
-    const std::size_t at = new_record(out, ClassEntry::kSize);
+    const std::size_t at = new_record(out, ClassEntry::kSize, reserved);
     set_le(out, at + ClassEntry::kKind, c.kind, 1);
     set_le(out, at + ClassEntry::kParent, c.parent, 4);
     set_le(out, at + ClassEntry::kStart, c.start, 8);
@@ -95,12 +97,12 @@ inline void put_classes(Bytes& out, const std::vector<Class>& classes) {
   put_names(out, classes);
 }
 
-inline void put_labels(Bytes& out, const std::vector<Label>& labels) {
+inline void put_labels(Bytes& out, const std::vector<Label>& labels, std::uint8_t reserved = kJunk) {
   using marvix::LabelEntry;
   put(out, marvix::kTagLabel);
   put_le(out, labels.size(), 4);
   for (const Label& l : labels) {
-    const std::size_t at = new_record(out, LabelEntry::kSize);
+    const std::size_t at = new_record(out, LabelEntry::kSize, reserved);
     set_le(out, at + LabelEntry::kKind, l.kind, 1);
     set_le(out, at + LabelEntry::kClass, l.owner, 4);
     set_le(out, at + LabelEntry::kValue, l.value, 8);
@@ -110,12 +112,12 @@ inline void put_labels(Bytes& out, const std::vector<Label>& labels) {
 
 // A whole file: magic, the non-empty sections, "[end]".
 inline Bytes debug_file(const std::vector<File>& files, const std::vector<Class>& classes,
-                        const std::vector<Label>& labels) {
+                        const std::vector<Label>& labels, std::uint8_t reserved = kJunk) {
   Bytes out;
   put(out, kMagic);
-  if (!files.empty()) put_files(out, files);
-  if (!classes.empty()) put_classes(out, classes);
-  if (!labels.empty()) put_labels(out, labels);
+  if (!files.empty()) put_files(out, files, reserved);
+  if (!classes.empty()) put_classes(out, classes, reserved);
+  if (!labels.empty()) put_labels(out, labels, reserved);
   put(out, marvix::kTagEnd);
   return out;
 }

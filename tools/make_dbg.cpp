@@ -1,5 +1,7 @@
 // Makes debug files for the project:
 //   make_dbg demo OUT         the small sample shipped as examples/demo.dbg
+//   make_dbg paging OUT       the sample for trying -p, examples/paging.dbg:
+//                             69 lines of listing, three pauses
 //   make_dbg bench OUT [N]    a large well-formed file for benchmarks, just under
 //                             the size limit, or about 1/N of it
 //   make_dbg corpus DIR       the fuzzing seeds: one file of each section kind,
@@ -42,6 +44,75 @@ dbg::Bytes demo() {
           {4, NO_CLASS, 0, "total"},
           {10, NO_CLASS, 0xfffe, "STACK_TOP"},
       });
+}
+
+// A small program's debug file, as an assembler would write it (reserved
+// bytes zero): 10 file entries, 15 classes and 35 labels, 69 lines of
+// listing, so that -p pauses three times, the last time after the closing
+// line. It shows every file kind, a kind beyond the known ones, and paths
+// cut short by a parent outside the class table.
+dbg::Bytes paging() {
+  using dbg::NO_CLASS;
+  const std::vector<dbg::File> files = {
+      {0x00, 412, "main.asm"},  {0x01, 0, "main.bin"},  {0x42, 88, "hardware.inc"}, {0x42, 40, "macros.inc"},
+      {0x43, 16, "print_str"},  {0x44, 2, "DEBUG"},     {0x42, 120, "font.inc"},    {0x00, 230, "sound.asm"},
+      {0x00, 175, "video.asm"}, {0x07, 9, "patch.asm"},
+  };
+  const std::vector<dbg::Class> classes = {
+      {0x00, NO_CLASS, 0x0100, 0x0000, 0x1400, "code"},  // 0
+      {0x01, 0, 0x0100, 0x0000, 0x0040, "start"},        // 1
+      {0x01, 0, 0x0140, 0x0040, 0x0180, "main_loop"},    // 2
+      {0x01, 2, 0x0160, 0x0060, 0x0090, "poll_keys"},    // 3
+      {0x01, 0, 0x0280, 0x0180, 0x0300, "print_str"},    // 4
+      {0x01, 0, 0x0400, 0x0300, 0x0700, "sound"},        // 5
+      {0x02, 5, 0x0600, 0x0500, 0x0580, "notes"},        // 6
+      {0x01, 0, 0x0800, 0x0700, 0x0c00, "video"},        // 7
+      {0x01, 7, 0x0900, 0x0800, 0x0880, "clear"},        // 8
+      {0x02, 7, 0x0a00, 0x0900, 0x0b00, "palette"},      // 9
+      {0x00, NO_CLASS, 0x2000, 0x1400, 0x1c00, "data"},  // 10
+      {0x02, 10, 0x2000, 0x1400, 0x1800, "font"},        // 11
+      {0x02, 10, 0x2400, 0x1800, 0x1840, "messages"},    // 12
+      {0x00, NO_CLASS, 0x3000, 0x1c00, 0x2400, "bss"},   // 13
+      {0x05, 20, 0x3800, 0x2400, 0x2410, "overlay"},     // 14: unknown kind, parent outside the table
+  };
+  const std::vector<dbg::Label> labels = {
+      {1, 1, 0x0100, "entry"},
+      {1, 1, 0x0110, "init_stack"},
+      {1, 2, 0x0140, "loop"},
+      {1, 3, 0x0160, "read_port"},
+      {1, 3, 0x0178, "no_key"},
+      {1, 2, 0x01a0, "next_frame"},
+      {1, 4, 0x0280, "next_char"},
+      {1, 4, 0x02c0, "done"},
+      {1, 5, 0x0400, "play"},
+      {1, 5, 0x0450, "stop"},
+      {2, 6, 0x0600, "note_c"},
+      {2, 6, 0x0608, "note_d"},
+      {2, 6, 0x0610, "note_e"},
+      {1, 8, 0x0900, "clear_row"},
+      {4, 9, 0x0a00, "black"},
+      {4, 9, 0x0a02, "white"},
+      {2, 11, 0x2000, "glyphs"},
+      {2, 12, 0x2400, "msg_hello"},
+      {2, 12, 0x2410, "msg_bye"},
+      {5, 13, 0x3000, "frame_count"},
+      {4, 13, 0x3004, "key_state"},
+      {6, 13, 0x3008, "timer"},
+      {3, 13, 0x3010, "cursor_x"},
+      {3, 13, 0x3011, "cursor_y"},
+      {7, NO_CLASS, 0x0100, "ORG"},
+      {8, 0, 0x0100, "code_start"},
+      {9, NO_CLASS, 0, "SP"},
+      {10, NO_CLASS, 40, "COLUMNS"},
+      {10, NO_CLASS, 25, "ROWS"},
+      {11, NO_CLASS, 1, "__TOLVANE__"},
+      {0, NO_CLASS, 0, "missing_ref"},
+      {12, 14, 0x3800, "patch_hook"},
+      {1, 14, 0x3808, "patch_ret"},
+      {1, 30, 0x3900, "stray"},
+      {10, NO_CLASS, 0xfffe, "STACK_TOP"},
+  };
+  return dbg::debug_file(files, classes, labels, 0x00);
 }
 
 // A few hundred file entries, 4000 classes in 80 chains of 50, and labels to
@@ -99,7 +170,7 @@ dbg::Bytes concat(std::initializer_list<dbg::Bytes> parts) {
 template <typename Entries, typename Put>
 dbg::Bytes section(const Entries& entries, Put put) {
   dbg::Bytes out;
-  put(out, entries);
+  put(out, entries, dbg::kJunk);
   return out;
 }
 
@@ -163,9 +234,12 @@ int main(int argc, char** argv) {
     return 0;
   }
   const bool is_demo = argc == 3 && mode == "demo";
+  if (argc == 3 && mode == "paging") return write_file(argv[2], paging()) ? 0 : 1;
   const bool is_bench = (argc == 3 || argc == 4) && mode == "bench";
   if (!is_demo && !is_bench) {
-    std::fprintf(stderr, "usage: make_dbg demo OUT | make_dbg bench OUT [DIVISOR] | make_dbg corpus DIR\n");
+    std::fprintf(stderr,
+                 "usage: make_dbg demo OUT | make_dbg paging OUT | make_dbg bench OUT [DIVISOR] | make_dbg "
+                 "corpus DIR\n");
     return 2;
   }
   const unsigned divisor = argc == 4 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)) : 1;
