@@ -145,3 +145,29 @@ TEST(Pager, PausesAfterEvery23LinesAcrossListings) {
   EXPECT_EQ(line_count(listing_of(files(100), {}, {}, false)), 103);
   EXPECT_EQ(line_count(listing_of(files(100), {}, {}, true)), 103 + 3 * (103 / 23));
 }
+
+TEST(Output, CrlfLineEndsWhereverTheNewlinesFall) {
+  // Newlines at every offset within an eight-byte word, in runs, and across
+  // the translation's buffer boundaries: each becomes "\r\n", nothing else
+  // changes.
+  std::mt19937 random(11);
+  std::string text;
+  while (text.size() < 3'000'000) {
+    text.append(random() % 20, 'a');
+    text.append(1 + random() % 3, '\n');
+  }
+  std::string expected;
+  for (const char c : text) expected += c == '\n' ? "\r\n" : std::string(1, c);
+
+  FILE* sink = std::tmpfile();
+  marvix::Output out;
+  out.fd = fileno(sink);
+  out.crlf = true;
+  marvix::output_bytes(out, text.data(), text.size());
+  ASSERT_TRUE(marvix::output_flush(out));
+  std::rewind(sink);
+  std::string written(expected.size() + 1, '\0');
+  written.resize(std::fread(written.data(), 1, written.size(), sink));
+  std::fclose(sink);
+  EXPECT_TRUE(written == expected) << written.size() << " bytes written, " << expected.size() << " expected";
+}

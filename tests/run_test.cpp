@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "test_util.h"
+#include "process_util.h"
 
 using test::banner;
 using test::run_marvix;

@@ -27,7 +27,7 @@
 #include <cstring>
 #include <thread>
 
-#include "test_util.h"
+#include "process_util.h"
 
 namespace {
 

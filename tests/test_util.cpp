@@ -1,14 +1,10 @@
 #include "test_util.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace test {
@@ -17,13 +13,19 @@ namespace {
 
 const std::string& temp_dir() {
   static const std::string dir = [] {
-    char pattern[] = "/tmp/marvix_test.XXXXXX";
-    const char* made = mkdtemp(pattern);
-    std::string path = made != nullptr ? made : "/tmp";
-    static std::string cleanup;
-    cleanup = "rm -rf '" + path + "'";
-    std::atexit([] { (void)std::system(cleanup.c_str()); });
-    return path;
+    namespace fs = std::filesystem;
+    std::random_device random;
+    fs::path path;
+    do {
+      path = fs::temp_directory_path() / ("marvix_test." + std::to_string(random()));
+    } while (!fs::create_directory(path));
+    static fs::path cleanup;
+    cleanup = path;
+    std::atexit([] {
+      std::error_code ignored;
+      fs::remove_all(cleanup, ignored);
+    });
+    return path.string();
   }();
   return dir;
 }
@@ -62,107 +64,6 @@ Dump dump(const dbg::Bytes& bytes, bool pause) {
   for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, sink)) > 0;) text.append(chunk, got);
   std::fclose(sink);
   return {result.outcome, text, result.cursor};
-}
-
-namespace {
-
-// Reads two non-blocking pipes a little at a time until both end.
-void drain_slowly(int out_fd, int err_fd, Run& run) {
-  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-  std::string* texts[2] = {&run.out, &run.err};
-  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-    if (poll(fds, 2, -1) < 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].revents == 0) continue;
-      char chunk[4096];
-      const ssize_t got = read(fds[i].fd, chunk, sizeof chunk);
-      if (got > 0) {
-        texts[i]->append(chunk, static_cast<std::size_t>(got));
-      } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-      }
-    }
-    usleep(200);
-  }
-}
-
-}  // namespace
-
-Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) {
-  static int serial = 0;
-  const std::string tag = std::to_string(getpid()) + "_" + std::to_string(++serial);
-  const std::string out_path = options.stdout_path.empty() ? temp_path("out" + tag) : options.stdout_path;
-  const std::string err_path = temp_path("err" + tag);
-  int out_pipe[2] = {-1, -1};
-  int err_pipe[2] = {-1, -1};
-  if (options.slow_nonblocking_pipes && (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)) return {};
-
-  const pid_t child = fork();
-  if (child == 0) {
-    setsid();  // no controlling terminal: a pause must not wait for a key
-    const std::string in = options.stdin_path.empty() ? "/dev/null" : options.stdin_path;
-    dup2(open(in.c_str(), O_RDONLY), 0);
-    const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int out_fd = out_path == "-" ? -1 : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(err_fd, 2);
-    dup2(out_fd, 1);
-    if (out_fd < 0) close(1);
-    if (options.close_stderr) close(2);
-    if (options.slow_nonblocking_pipes) {
-      dup2(out_pipe[1], 1);
-      dup2(err_pipe[1], 2);
-      for (const int fd : {1, 2}) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-      for (const int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
-    }
-    std::vector<char*> argv{const_cast<char*>(MARVIX_BINARY)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(MARVIX_BINARY, argv.data());
-    _exit(127);
-  }
-  Run run;
-  if (options.slow_nonblocking_pipes) {
-    close(out_pipe[1]);
-    close(err_pipe[1]);
-    drain_slowly(out_pipe[0], err_pipe[0], run);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
-  if (options.slow_nonblocking_pipes) return run;
-  if (options.stdout_path.empty()) run.out = read_file(out_path);
-  run.err = read_file(err_path);
-  return run;
-}
-
-pid_t fork_with_memory_budget(std::size_t budget, const std::string& out, const std::string& err) {
-  const pid_t child = fork();
-  if (child != 0) return child;
-  dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-  dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-  std::size_t pages = 0;
-  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(statm, "%zu", &pages) != 1) pages = 0;
-    std::fclose(statm);
-  }
-  if (pages == 0) _exit(125);
-  const std::size_t limit = pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE)) + budget;
-  const rlimit address_space{limit, limit};
-  if (setrlimit(RLIMIT_AS, &address_space) != 0) _exit(125);
-  return 0;
-}
-
-Run collect_child(pid_t child, const std::string& out, const std::string& err) {
-  int status = 0;
-  waitpid(child, &status, 0);
-  Run run;
-  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
-  run.out = read_file(out);
-  run.err = read_file(err);
-  return run;
 }
 
 std::string banner() {

@@ -1,8 +1,6 @@
-// Helpers shared by the tests: temporary files, the in-process dump, and
-// running the built binary with its streams captured.
+// Helpers shared by the tests on every system: temporary files, the
+// in-process dump, and the worked example.
 #pragma once
-
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -24,53 +22,6 @@ struct Dump {
   std::size_t cursor;
 };
 Dump dump(const dbg::Bytes& bytes, bool pause = false);
-
-// The built marvix, run without a controlling terminal.
-struct Run {
-  int status = -1;  // exit status, or -1 when ended by a signal
-  int signal = 0;
-  std::string out;
-  std::string err;
-};
-struct RunOptions {
-  std::string stdin_path;   // empty: /dev/null
-  std::string stdout_path;  // empty: captured; "-": closed
-  bool close_stderr = false;
-  // Standard output and error are non-blocking pipes, drained slowly.
-  bool slow_nonblocking_pipes = false;
-};
-Run run_marvix(const std::vector<std::string>& args, const RunOptions& options = {});
-
-// The address sanitizer's shadow memory needs far more address space than
-// any memory budget below leaves.
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-inline constexpr bool kAddressSanitizer = true;
-#else
-inline constexpr bool kAddressSanitizer = false;
-#endif
-#else
-inline constexpr bool kAddressSanitizer = false;
-#endif
-
-// Forks a child whose standard output and error go to the given files and
-// whose address space may grow by only `budget` bytes beyond what it holds
-// (Linux: read from /proc). Returns 0 in the child.
-pid_t fork_with_memory_budget(std::size_t budget, const std::string& out, const std::string& err);
-Run collect_child(pid_t child, const std::string& out, const std::string& err);
-
-// Runs `body` (returning an exit status) in such a child.
-template <typename Body>
-Run run_with_memory_budget(std::size_t budget, Body body) {
-  static int serial = 0;
-  const std::string out = temp_path("budget_out" + std::to_string(++serial));
-  const std::string err = temp_path("budget_err" + std::to_string(serial));
-  const pid_t child = fork_with_memory_budget(budget, out, err);
-  if (child == 0) _exit(body());
-  return collect_child(child, out, err);
-}
 
 // The two banner lines every run begins with.
 std::string banner();

@@ -27,6 +27,7 @@ struct Output {
   std::size_t capacity = 0;
   std::size_t used = 0;
   int fd = kStdOut;  // -1 discards everything (counting it), for fuzzing
+  bool crlf = false;  // every "\n" goes out as "\r\n"
   // Standard output is a terminal: the page is flushed before a prompt, and
   // bytes from the file are shown terminal-safe.
   bool is_terminal = false;

@@ -14,6 +14,10 @@ namespace marvix {
 inline constexpr int kStdOut = 1;
 inline constexpr int kStdErr = 2;
 
+// Standard output is a text stream: where the system's line end is "\r\n"
+// (Windows), every "\n" of the listing reaches the file or pipe as that.
+extern const bool kStandardOutputCrlf;
+
 // Process setup, before anything is opened: a write to a pipe whose reader
 // has gone fails instead of ending the process, and a closed standard
 // descriptor is occupied, so that no file opened later takes its number.

@@ -19,6 +19,8 @@
 
 namespace marvix {
 
+const bool kStandardOutputCrlf = false;
+
 void setup_process() {
   // Output errors are seen as failed writes, never as a fatal signal.
   std::signal(SIGPIPE, SIG_IGN);
