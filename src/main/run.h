@@ -9,7 +9,8 @@
 
 namespace marvix {
 
-inline constexpr const char* kHomePage = "https://marvix.example.org/";
+// From the build, where the project's home page is defined once.
+inline constexpr const char* kHomePage = MARVIX_HOMEPAGE;
 
 enum class Outcome {
   ok,
