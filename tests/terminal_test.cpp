@@ -67,15 +67,20 @@ void close_all_but(std::initializer_list<int> keep) {
 // The shell: starts the job, then answers commands, one byte each:
 //   'w'  wait for the job to stop or end; replies with its wait status
 //        (and takes the terminal back when it stopped)
-//   'f'  bring it to the foreground, as fg does: the shell's own mode on
-//        the terminal, the terminal to the job, then SIGCONT
+//   'f'  bring it to the foreground, as fg does: the mode for jobs on the
+//        terminal, the terminal to the job, then SIGCONT
+// While a job runs in the background the shell is at its prompt, with the
+// terminal in a line-editing mode of its own (no echo, no canonical input),
+// as bash and zsh have it.
 [[noreturn]] void run_shell(int terminal, int commands, int replies, const Job& job) {
   setsid();
   ioctl(terminal, TIOCSCTTY, 0);
   for (const int sig : {SIGTTOU, SIGTTIN, SIGTSTP}) signal(sig, SIG_IGN);
   close_all_but({terminal, commands, replies, job.out_fd});
-  termios shell_mode{};
-  tcgetattr(terminal, &shell_mode);
+  termios job_mode{};
+  tcgetattr(terminal, &job_mode);
+  termios editing_mode = job_mode;
+  editing_mode.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON);
   int go[2];
   if (pipe(go) != 0) _exit(1);
   const pid_t child = fork();
@@ -86,6 +91,7 @@ void close_all_but(std::initializer_list<int> keep) {
     exec_job(job, terminal);
   }
   setpgid(child, child);
+  if (job.background) tcsetattr(terminal, TCSANOW, &editing_mode);
   if (!job.background) tcsetpgrp(terminal, child);
   if (write(go[1], "g", 1) != 1 || write(replies, &child, sizeof child) != sizeof child) _exit(1);
   for (char command; read(commands, &command, 1) == 1;) {
@@ -94,7 +100,7 @@ void close_all_but(std::initializer_list<int> keep) {
       waitpid(child, &status, WUNTRACED);
       if (WIFSTOPPED(status)) tcsetpgrp(terminal, getpgrp());
     } else if (command == 'f') {
-      tcsetattr(terminal, TCSADRAIN, &shell_mode);
+      tcsetattr(terminal, TCSADRAIN, &job_mode);
       tcsetpgrp(terminal, child);
       kill(-child, SIGCONT);
     }
@@ -184,12 +190,18 @@ struct Session {
     for (int i = 0; i < 500 && !raw(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return raw();
   }
-  bool mode_unchanged() const {
+  termios mode() const {
     termios now{};
     tcgetattr(master, &now);
-    return now.c_iflag == before.c_iflag && now.c_oflag == before.c_oflag && now.c_lflag == before.c_lflag &&
-           now.c_cflag == before.c_cflag && std::memcmp(now.c_cc, before.c_cc, sizeof now.c_cc) == 0;
+    return now;
   }
+  bool mode_is(const termios& expected) const {
+    const termios now = mode();
+    return now.c_iflag == expected.c_iflag && now.c_oflag == expected.c_oflag &&
+           now.c_lflag == expected.c_lflag && now.c_cflag == expected.c_cflag &&
+           std::memcmp(now.c_cc, expected.c_cc, sizeof now.c_cc) == 0;
+  }
+  bool mode_unchanged() const { return mode_is(before); }
   bool still_waiting() {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     return kill(job, 0) == 0 && raw();
@@ -279,14 +291,17 @@ TEST(Terminal, IgnoredSignalsStayIgnoredDuringThePause) {
 
 TEST(Terminal, JobControlDuringThePause) {
   // Started in the background, the run stops at the pause without touching
-  // the terminal, and waits once it is brought to the foreground.
+  // the terminal, which is in the shell's editing mode, and waits once it is
+  // brought to the foreground; in the end the terminal has the mode it was
+  // given for the job, not the editing mode.
   const std::string out = test::temp_path("jobs.out");
   Job job = paused(out);
   job.background = true;
   Session s(job);
+  const termios editing = s.mode();
   int status = s.wait_job();
   ASSERT_TRUE(WIFSTOPPED(status));
-  EXPECT_TRUE(s.mode_unchanged());
+  EXPECT_TRUE(s.mode_is(editing));
   s.foreground();
   ASSERT_TRUE(s.wait_for_prompts(1));
   ASSERT_TRUE(s.wait_for_raw_mode());
@@ -319,13 +334,26 @@ TEST(Terminal, ARunStoppedInTheBackgroundCanBeEnded) {
   Job job = paused(test::temp_path("stopped.out"));
   job.background = true;
   Session s(job);
+  const termios editing = s.mode();
   ASSERT_TRUE(WIFSTOPPED(s.wait_job()));
   // What `kill %1` and timeout send.
   kill(s.job, SIGTERM);
   kill(s.job, SIGCONT);
   const int status = s.wait_job();
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
-  EXPECT_TRUE(s.mode_unchanged());
+  EXPECT_TRUE(s.mode_is(editing));
+}
+
+TEST(Terminal, ABackgroundRunThatCannotBeStoppedLeavesTheTerminalAlone) {
+  // With SIGTTOU ignored nothing stops a run in the background from
+  // changing the terminal's mode; it must not, so it does not wait.
+  Job job = paused(test::temp_path("unstoppable.out"));
+  job.background = true;
+  job.ignored = {SIGTTOU};
+  Session s(job);
+  const termios editing = s.mode();
+  EXPECT_TRUE(exited_with(s.wait_job(), 0));
+  EXPECT_TRUE(s.mode_is(editing));
 }
 
 TEST(Terminal, APageOnTheTerminalStandsAboveThePrompt) {

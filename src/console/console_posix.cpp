@@ -17,7 +17,7 @@
 //   is brought to the foreground.
 // Handlers use async-signal-safe calls only and keep errno.
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -48,13 +48,54 @@ termios g_saved_mode;
 termios g_raw_mode;
 volatile std::sig_atomic_t g_waiting = 0;
 
-// Every catchable signal whose default action ends the process.
+// Every catchable signal whose default action ends the process, whether
+// sent from elsewhere or raised by a fault.
 constexpr int kFatalSignals[] = {
-    SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ,
-#if defined(__linux__)
-    SIGPOLL, SIGPWR, SIGSTKFLT,
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT, SIGBUS,  SIGFPE,  SIGUSR1,
+    SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGSYS,
+#ifdef SIGEMT
+    SIGEMT,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#if defined(__linux__) && defined(SIGPOLL)
+    SIGPOLL,
+#endif
+#if defined(__linux__) && defined(SIGPWR)
+    SIGPWR,
 #endif
 };
+
+// The signals handled during a wait: the fatal ones, the real-time ones
+// where the system has them, SIGTSTP and SIGCONT. Each handler holds all
+// of them off while it runs, so that none interrupts another halfway.
+constexpr std::size_t kMaxHandled = std::size(kFatalSignals) + 66;
+
+struct HandledSignals {
+  int list[kMaxHandled] = {};
+  std::size_t count = 0;
+  sigset_t set;
+
+  HandledSignals() {
+    sigemptyset(&set);
+    for (const int sig : kFatalSignals) add(sig);
+#ifdef SIGRTMIN
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX && count + 2 < std::size(list); ++sig) add(sig);
+#endif
+    add(SIGTSTP);
+    add(SIGCONT);
+  }
+  void add(int sig) {
+    list[count++] = sig;
+    sigaddset(&set, sig);
+  }
+};
+
+const HandledSignals& handled() {
+  static const HandledSignals signals;
+  return signals;
+}
 
 bool in_foreground() { return tcgetpgrp(g_tty) == getpgrp(); }
 
@@ -76,12 +117,13 @@ void set_action(int sig, void (*handler)(int)) {
   struct sigaction action {};
   action.sa_handler = handler;
   action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
+  action.sa_mask = handled().set;
   sigaction(sig, &action, nullptr);
 }
 
 void on_fatal_signal(int sig) {
   restore_mode();
+  g_waiting = 0;  // nothing may make the terminal raw again
   set_action(sig, SIG_DFL);
   // Held while the handler runs; on return it ends the process.
   raise(sig);
@@ -97,7 +139,7 @@ void on_stop_signal(int sig) {
   sigaddset(&only, sig);
   sigprocmask(SIG_UNBLOCK, &only, nullptr);  // the process stops here
   set_action(sig, on_stop_signal);
-  errno = saved_errno;
+  errno = saved_errno;  // SIGCONT, held until now, comes next
 }
 
 // Continued: if it is in the foreground, the shell has put its own mode
@@ -111,24 +153,13 @@ void on_continue(int) {
 
 // The handlers for one wait, and what they replaced.
 struct WaitSignals {
-  static constexpr std::size_t kCount = std::size(kFatalSignals) + 2;
-  int signals[kCount] = {};
-  struct sigaction previous[kCount] = {};
-  bool replaced[kCount] = {};
-  sigset_t all;
-
-  WaitSignals() {
-    std::size_t n = 0;
-    for (const int sig : kFatalSignals) signals[n++] = sig;
-    signals[n++] = SIGTSTP;
-    signals[n++] = SIGCONT;
-    sigemptyset(&all);
-    for (const int sig : signals) sigaddset(&all, sig);
-  }
+  struct sigaction previous[kMaxHandled] = {};
+  bool replaced[kMaxHandled] = {};
 
   void install() {
-    for (std::size_t i = 0; i < kCount; ++i) {
-      const int sig = signals[i];
+    const HandledSignals& signals = handled();
+    for (std::size_t i = 0; i < signals.count; ++i) {
+      const int sig = signals.list[i];
       sigaction(sig, nullptr, &previous[i]);
       // Ignored stays ignored.
       if (previous[i].sa_handler == SIG_IGN && sig != SIGCONT) continue;
@@ -138,8 +169,8 @@ struct WaitSignals {
   }
 
   void uninstall() {
-    for (std::size_t i = 0; i < kCount; ++i) {
-      if (replaced[i]) sigaction(signals[i], &previous[i], nullptr);
+    for (std::size_t i = 0; i < handled().count; ++i) {
+      if (replaced[i]) sigaction(handled().list[i], &previous[i], nullptr);
     }
   }
 };
@@ -151,7 +182,16 @@ struct RawMode {
   bool active = false;
 
   RawMode() {
+    // In the background, touching the terminal stops the process (SIGTTOU)
+    // until it is brought to the foreground; tcdrain touches it without
+    // changing anything. Only then is the mode read the one to keep: a
+    // shell at its prompt may have the terminal in a mode of its own. Where
+    // no stop can come (SIGTTOU ignored or blocked), the terminal is not
+    // ours to change, and there is no wait.
     int got;
+    while ((got = tcdrain(g_tty)) != 0 && errno == EINTR) {
+    }
+    if (!in_foreground()) return;
     while ((got = tcgetattr(g_tty, &g_saved_mode)) != 0 && errno == EINTR) {
     }
     if (got != 0) return;
@@ -162,12 +202,13 @@ struct RawMode {
     g_raw_mode.c_cc[VTIME] = 0;
 
     sigset_t previous;
-    sigprocmask(SIG_BLOCK, &handlers.all, &previous);
+    sigprocmask(SIG_BLOCK, &handled().set, &previous);
     handlers.install();
     g_waiting = 1;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
-    // In the background this stops the process (SIGTTOU) until it is
-    // continued; an interrupted call is made again.
+    // Should the process have been stopped and sent to the background
+    // meanwhile, this stops it again until it is continued; an interrupted
+    // call is made again.
     while ((got = tcsetattr(g_tty, TCSANOW, &g_raw_mode)) != 0 && errno == EINTR) {
     }
     active = got == 0;
@@ -175,7 +216,7 @@ struct RawMode {
 
   ~RawMode() {
     sigset_t previous;
-    sigprocmask(SIG_BLOCK, &handlers.all, &previous);
+    sigprocmask(SIG_BLOCK, &handled().set, &previous);
     restore_mode();
     g_waiting = 0;
     handlers.uninstall();
@@ -197,18 +238,29 @@ bool read_some(char* buffer, std::size_t size) {
   }
 }
 
+// Whether more bytes arrive within 25 ms. select, since some systems
+// (macOS) cannot poll a terminal.
+bool more_bytes_soon() {
+  if (g_tty >= FD_SETSIZE) return false;
+  for (;;) {
+    fd_set ready;
+    FD_ZERO(&ready);
+    FD_SET(g_tty, &ready);
+    timeval wait{0, 25000};
+    const int got = select(g_tty + 1, &ready, nullptr, nullptr, &wait);
+    if (got >= 0 || errno != EINTR) return got > 0;
+  }
+}
+
 void read_key() {
+  // Cursor and function keys send several bytes at once (ESC [ A): the
+  // first read takes all that has arrived, and bytes that follow closely
+  // are taken too, so that none of them ends the next wait or reaches the
+  // shell after the run.
   char buffer[64];
-  if (!read_some(buffer, 1)) return;
-  // Cursor and function keys send several bytes at once (ESC [ A). Take the
-  // rest of such a burst too, so none of it ends the next wait or reaches
-  // the shell after the run.
-  pollfd pending{g_tty, POLLIN, 0};
-  for (int bursts = 0; bursts < 4;) {
-    const int ready = poll(&pending, 1, 25);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0 || (pending.revents & POLLIN) == 0 || !read_some(buffer, sizeof buffer)) break;
-    ++bursts;
+  if (!read_some(buffer, sizeof buffer)) return;
+  for (int bursts = 0; bursts < 4 && more_bytes_soon(); ++bursts) {
+    if (!read_some(buffer, sizeof buffer)) return;
   }
 }
 

@@ -35,12 +35,28 @@ HANDLE console_in() {
   return open_device(L"CONIN$", handle, tried);
 }
 
-// The input mode to restore, for the control handler as well.
+// The input mode to restore, for the control handler as well, which runs
+// on a thread of its own: the lock keeps a change of mode and its flag
+// together.
 DWORD g_saved_mode = 0;
-volatile LONG g_mode_changed = 0;
+bool g_mode_changed = false;
+SRWLOCK g_mode_lock = SRWLOCK_INIT;
+
+void set_raw_mode() {
+  AcquireSRWLockExclusive(&g_mode_lock);
+  // No line input, no echo, and no processed input, so that Ctrl+C is a key
+  // like any other.
+  SetConsoleMode(console_in(), g_saved_mode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT |
+                                                                  ENABLE_PROCESSED_INPUT));
+  g_mode_changed = true;
+  ReleaseSRWLockExclusive(&g_mode_lock);
+}
 
 void restore_mode() {
-  if (InterlockedExchange(&g_mode_changed, 0) != 0) SetConsoleMode(console_in(), g_saved_mode);
+  AcquireSRWLockExclusive(&g_mode_lock);
+  if (g_mode_changed) SetConsoleMode(console_in(), g_saved_mode);
+  g_mode_changed = false;
+  ReleaseSRWLockExclusive(&g_mode_lock);
 }
 
 // Closing the console window, logging off, shutting down or Ctrl+Break end
@@ -95,13 +111,10 @@ void console_pause(std::string_view prompt) {
     console_write(prompt.data(), prompt.size());
     return;
   }
-  // No line input, no echo, and no processed input, so that Ctrl+C is a key
-  // like any other. The mode changes before the prompt, so that no key
-  // typed after it is echoed.
+  // The mode changes before the prompt, so that no key typed after it is
+  // echoed.
   SetConsoleCtrlHandler(on_console_event, TRUE);
-  InterlockedExchange(&g_mode_changed, 1);
-  SetConsoleMode(console_in(), g_saved_mode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT |
-                                                                   ENABLE_PROCESSED_INPUT));
+  set_raw_mode();
   console_write(prompt.data(), prompt.size());
   read_key();
   restore_mode();

@@ -1,8 +1,8 @@
 // The platform layer on POSIX systems. Calls that only Linux has sit under
 // #ifdef, each beside its portable path.
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/mman.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,11 +85,15 @@ std::ptrdiff_t read_input(const InputFile& file, void* buffer, std::size_t size)
 namespace {
 
 // A descriptor that a parent made non-blocking is full for the moment, not
-// broken: wait until it takes bytes again.
+// broken: wait until it takes bytes again. select, since some systems
+// (macOS) cannot poll a terminal.
 bool wait_writable(int fd) {
-  pollfd ready{fd, POLLOUT, 0};
+  if (fd >= FD_SETSIZE) return false;
   for (;;) {
-    if (poll(&ready, 1, -1) >= 0) return true;
+    fd_set ready;
+    FD_ZERO(&ready);
+    FD_SET(fd, &ready);
+    if (select(fd + 1, nullptr, &ready, nullptr, nullptr) >= 0) return true;
     if (errno != EINTR) return false;
   }
 }
