@@ -119,7 +119,7 @@ struct Session {
   termios before{};
   std::string screen;  // everything written to the terminal
 
-  explicit Session(const Job& spec) {
+  explicit Session(const Job& job_to_run) {
     int terminal = -1;
     int commands[2];
     int replies[2];
@@ -128,11 +128,11 @@ struct Session {
     EXPECT_EQ(pipe(replies), 0);
     tcgetattr(terminal, &before);
     shell = fork();
-    if (shell == 0) run_shell(terminal, commands[0], replies[1], spec);
+    if (shell == 0) run_shell(terminal, commands[0], replies[1], job_to_run);
     close(terminal);
     close(commands[0]);
     close(replies[1]);
-    if (spec.out_fd >= 0) close(spec.out_fd);
+    if (job_to_run.out_fd >= 0) close(job_to_run.out_fd);
     to_shell = commands[1];
     from_shell = replies[0];
     EXPECT_TRUE(reply(&job, sizeof job));
