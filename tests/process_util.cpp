@@ -33,6 +33,14 @@ void drain_slowly(int out_fd, int err_fd, Run& run) {
   }
 }
 
+// Waits for the child and notes how it ended.
+void wait_for(pid_t child, Run& run) {
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+}
+
 }  // namespace
 
 Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) {
@@ -73,10 +81,7 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) 
     close(err_pipe[1]);
     drain_slowly(out_pipe[0], err_pipe[0], run);
   }
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+  wait_for(child, run);
   if (options.slow_nonblocking_pipes) return run;
   if (options.stdout_path.empty()) run.out = read_file(out_path);
   run.err = read_file(err_path);
@@ -101,11 +106,8 @@ pid_t fork_with_memory_budget(std::size_t budget, const std::string& out, const 
 }
 
 Run collect_child(pid_t child, const std::string& out, const std::string& err) {
-  int status = 0;
-  waitpid(child, &status, 0);
   Run run;
-  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+  wait_for(child, run);
   run.out = read_file(out);
   run.err = read_file(err);
   return run;

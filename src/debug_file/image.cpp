@@ -21,10 +21,8 @@ bool grow_to_max(DebugImage& image, std::size_t used) {
   return true;
 }
 
+// The callers have refused any file over kMaxFileSize, so the count fits.
 LoadStatus finish(DebugImage& image, std::size_t file_size) {
-  // A file that fills the 65535th block would need a 65536th: the block
-  // count cannot hold it.
-  if (file_size > kMaxFileSize) return LoadStatus::out_of_memory;
   image.file_size = file_size;
   image.blocks = static_cast<std::uint16_t>(file_size / kBlockSize + 1);
   return LoadStatus::ok;
@@ -47,8 +45,9 @@ LoadStatus load_image(const InputFile& file, DebugImage& image) {
   enlarge_pipe(file);
 
   // Read until end of file. Filling the largest image means the file has at
-  // least 65535 blocks of bytes and cannot load: stop there rather than read
-  // an endless device to its end.
+  // least 65535 blocks of bytes, and one that fills the 65535th block would
+  // need a 65536th, which the block count cannot hold: stop there rather
+  // than read an endless device to its end.
   std::size_t used = 0;
   for (;;) {
     if (used == capacity) {

@@ -103,11 +103,15 @@ void print_class_path(Listing& listing, const DebugTables& tables, std::uint32_t
   }
 
   const bool cut = walk_parents(paths, tables, index);
+  if (paths.start.at == nullptr) {
+    print_walked(listing, tables, cut);  // no cache
+    return;
+  }
   std::size_t total = cut ? 3 : 0;
   for (std::uint32_t i = 0; i < paths.chain_length; ++i)
     total += std::strlen(class_name(tables, paths.chain.at[i])) + 1;
   if (total > paths.text.size - paths.text_used) {
-    print_walked(listing, tables, cut);  // no cache, or over its budget
+    print_walked(listing, tables, cut);  // over the cache's budget
     return;
   }
   output_external(out, cache_walked(paths, tables, index, cut, total), total);
