@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "console/terminal_text.h"
 #include "dbg_builder.h"
 
 using namespace marvix;
@@ -42,4 +43,31 @@ TEST(Format, RecordViewsReadLittleEndianAtAnyOffset) {
   const LabelEntry l{bytes.data() + 5 + 7 + 4};
   EXPECT_EQ(l.class_index(), NO_CLASS);
   EXPECT_EQ(l.value(), 0xFFFFFFFFFFFFFFFFu);
+}
+
+// Name slots hold offsets anywhere in a 64 MiB image: every byte of the
+// word must land in its place.
+TEST(Format, WritesLittleEndianWords) {
+  std::uint8_t bytes[5] = {0, 0, 0, 0, 0xEE};
+  write_u32le(bytes, 0x8C03F201u);
+  EXPECT_EQ(std::vector<std::uint8_t>(bytes, bytes + 5),
+            (std::vector<std::uint8_t>{0x01, 0xF2, 0x03, 0x8C, 0xEE}));
+  EXPECT_EQ(read_u32le(bytes), 0x8C03F201u);
+}
+
+// A control byte takes two places: one that no longer fits stays for the
+// next call, and nothing is written past the room given.
+TEST(TerminalText, ControlBytesNeverOverrunTheRoom) {
+  const std::string in =
+      "a\x1b"
+      "b\x7f";
+  const char* p = in.data();
+  char out[4] = {'.', '.', '.', '.'};
+  EXPECT_EQ(make_terminal_safe(p, in.data() + in.size(), out, 2), 1u);
+  EXPECT_EQ(std::string(out, 4), "a...");
+  EXPECT_EQ(make_terminal_safe(p, in.data() + in.size(), out, 3), 2u);
+  EXPECT_EQ(std::string(out, 4), "^[..");
+  EXPECT_EQ(make_terminal_safe(p, in.data() + in.size(), out, 4), 3u);
+  EXPECT_EQ(std::string(out, 4), "b^?.");
+  EXPECT_EQ(p, in.data() + in.size());
 }
