@@ -1,6 +1,9 @@
 // Buffered standard output for the listings. Rows are formatted straight
 // into a large buffer that goes out in big writes; the first failed write
 // stops all further output and is kept for the run sequence to report.
+// Standard output is a text stream: every line feed goes out as the
+// system's line end, which is written here as the text is formatted, so no
+// second pass over the buffer is needed.
 #pragma once
 
 #include <cstddef>
@@ -27,7 +30,7 @@ struct Output {
   std::size_t capacity = 0;
   std::size_t used = 0;
   int fd = kStdOut;  // -1 discards everything (counting it), for fuzzing
-  bool crlf = false;  // every "\n" goes out as "\r\n"
+  bool crlf = false;  // the line end is "\r\n" (Windows), not "\n"
   // Standard output is a terminal: the page is flushed before a prompt, and
   // bytes from the file are shown terminal-safe.
   bool is_terminal = false;
@@ -52,16 +55,37 @@ inline void output_bytes(Output& out, const char* bytes, std::size_t size) {
   out.used += size;
 }
 
-inline void output_text(Output& out, std::string_view text) { output_bytes(out, text.data(), text.size()); }
+inline void output_line_end(Output& out) {
+  if (out.crlf) {
+    output_bytes(out, "\r\n", 2);
+    return;
+  }
+  output_bytes(out, "\n", 1);
+}
 
-// Bytes from the debug file shown on a terminal (see terminal_text.h).
-void output_terminal_safe(Output& out, const char* bytes, std::size_t size);
+// Bytes with line feeds among them, each written as the line end.
+void output_translated(Output& out, const char* bytes, std::size_t size);
+
+// The tool's own text, whose line feeds are line ends. (For a literal, the
+// compiler settles the search at build time.)
+inline void output_text(Output& out, std::string_view text) {
+  if (out.crlf && std::memchr(text.data(), '\n', text.size()) != nullptr) {
+    output_translated(out, text.data(), text.size());
+    return;
+  }
+  output_bytes(out, text.data(), text.size());
+}
+
+// Bytes from the debug file on a terminal (see terminal_text.h), or with
+// line feeds to translate: the rare paths, out of line.
+void output_external_slow(Output& out, const char* bytes, std::size_t size);
 
 // Bytes from the debug file: as they stand, unless standard output is a
-// terminal.
+// terminal. A line feed in a name is a line feed of the text stream like
+// any other, so where the line end is "\r\n" it becomes that too.
 inline void output_external(Output& out, const char* bytes, std::size_t size) {
-  if (out.is_terminal) {
-    output_terminal_safe(out, bytes, size);
+  if (out.is_terminal || (out.crlf && std::memchr(bytes, '\n', size) != nullptr)) {
+    output_external_slow(out, bytes, size);
     return;
   }
   output_bytes(out, bytes, size);
