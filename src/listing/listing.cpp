@@ -26,7 +26,8 @@ constexpr Column kLabelColumns[] = {kItem, {"type", 12}, {"value", 12}};
 // Text left-aligned in its column (longer text is not cut), then the blank.
 void column(Output& out, std::string_view text, std::size_t width) {
   output_bytes(out, text.data(), text.size());
-  constexpr std::string_view kBlanks = "             ";  // widest column, plus its separator
+  // At least the widest column and its separator; 16 for the inline copy.
+  constexpr std::string_view kBlanks = "                ";
   const std::size_t pad = text.size() < width ? width - text.size() + 1 : 1;
   output_bytes(out, kBlanks.data(), pad);
 }

@@ -1,6 +1,7 @@
 #include "listing/output.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 
 #include "console/terminal_text.h"
@@ -50,14 +51,34 @@ void output_write_large(Output& out, const char* bytes, std::size_t size) {
   write_out(out, bytes, size);
 }
 
+namespace {
+
+// The first "\n" in [p, end), or end. Eight bytes at a time: where the C
+// library's memchr goes a byte at a time (msvcrt), it costs a fifth of a
+// listing with every name searched.
+const char* find_newline(const char* p, const char* end) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHighs = 0x8080808080808080u;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; end - p >= 8; p += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, 8);
+      word ^= kOnes * '\n';  // a newline byte becomes zero
+      const std::uint64_t zeros = (word - kOnes) & ~word & kHighs;
+      if (zeros != 0) return p + std::countr_zero(zeros) / 8;
+    }
+  }
+  while (p != end && *p != '\n') ++p;
+  return p;
+}
+
+}  // namespace
+
 void output_translated(Output& out, const char* bytes, std::size_t size) {
   const char* const end = bytes + size;
-  for (;;) {
-    const auto* newline = static_cast<const char*>(std::memchr(bytes, '\n', static_cast<std::size_t>(end - bytes)));
-    if (newline == nullptr) break;
+  for (const char* newline; (newline = find_newline(bytes, end)) != end; bytes = newline + 1) {
     output_bytes(out, bytes, static_cast<std::size_t>(newline - bytes));
     output_line_end(out);
-    bytes = newline + 1;
   }
   output_bytes(out, bytes, static_cast<std::size_t>(end - bytes));
 }
