@@ -119,10 +119,13 @@ class Console:
                     return
 
     def finish(self):
-        """The exit status, once the console has been read to the end."""
-        status = self.process.wait(timeout=TIMEOUT)
+        """The exit status, the console read meanwhile (a full terminal
+        would hold the program up) and to the end."""
+        end = time.time() + TIMEOUT
+        while self.process.poll() is None and time.time() < end:
+            self.read(0.1)
         self.read(0.5)
-        return status
+        return self.process.wait(timeout=1)
 
     def wait_for_prompts(self, count):
         end = time.time() + TIMEOUT

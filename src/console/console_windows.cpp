@@ -116,19 +116,19 @@ void read_key() {
   }
 }
 
-}  // namespace
-
-namespace {
-
-// Writes to the console in pieces of at most 32 KiB, which every console
-// takes (those before Windows 8 refuse much larger writes).
-template <typename Unit, typename Write>
-void write_pieces(const Unit* text, std::size_t count, Write write) {
-  constexpr std::size_t kPiece = 0x8000 / sizeof(Unit);
+// Writes bytes (WriteFile) or UTF-16 units (WriteConsoleW) in pieces of at
+// most 32 KiB, which every console takes (those before Windows 8 refuse
+// much larger writes).
+void write_pieces(const HANDLE out, const char* text, std::size_t count, bool wide) {
+  const std::size_t unit = wide ? sizeof(wchar_t) : 1;
+  const std::size_t piece = 0x8000 / unit;
   while (count > 0) {
     DWORD done = 0;
-    if (!write(text, static_cast<DWORD>(count > kPiece ? kPiece : count), &done) || done == 0) return;
-    text += done;
+    const auto ask = static_cast<DWORD>(count > piece ? piece : count);
+    if (!(wide ? WriteConsoleW(out, text, ask, &done, nullptr) : WriteFile(out, text, ask, &done, nullptr)) ||
+        done == 0)
+      return;
+    text += done * unit;
     count -= done;
   }
 }
@@ -153,9 +153,8 @@ void write_utf16(const HANDLE out, const char* bytes, std::size_t size) {
     length -= pending_size;
     std::memcpy(pending, text + length, pending_size);
     bool valid = false;
-    write_pieces(wide, utf16_from_utf8(text, length, wide, valid), [&](const wchar_t* piece, DWORD count, DWORD* done) {
-      return WriteConsoleW(out, piece, count, done, nullptr);
-    });
+    const std::size_t units = utf16_from_utf8(text, length, wide, valid);
+    write_pieces(out, reinterpret_cast<const char*>(wide), units, true);
   }
 }
 
@@ -168,9 +167,7 @@ void console_write(const char* bytes, std::size_t size) {
     write_utf16(out, bytes, size);
     return;
   }
-  write_pieces(bytes, size, [&](const char* piece, DWORD count, DWORD* done) {
-    return WriteFile(out, piece, count, done, nullptr);
-  });
+  write_pieces(out, bytes, size, false);
 }
 
 bool console_is_terminal() { return console_out() != INVALID_HANDLE_VALUE; }
