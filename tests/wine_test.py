@@ -185,7 +185,8 @@ def under_a_console(linux, windows, scratch):
             console.close()
 
     # Ctrl+C in mid-listing: the run is cut short, and says so. Standard
-    # output is a pipe that is not read, so the listing is still going.
+    # output is a pipe that is not read, so the listing of the large file
+    # (made by through_pipes) is still going.
     reader, writer = os.pipe()
     console = Console([windows, os.path.join(scratch, "big.dbg")], None, out_fd=writer)
     os.close(writer)
