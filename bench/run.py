@@ -12,10 +12,19 @@ files once in a scratch folder, and reports medians of RUNS runs:
 and the peak resident memory of a run from the file and from the pipe.
 
 Usage: python3 bench/run.py [RUNS] [--compare OLD_MARVIX]   (RUNS default 11)
+       python3 bench/run.py [RUNS] --windows MARVIX_EXE [--compare OLD_EXE]
 
 With --compare, every marvix case is also run with OLD_MARVIX (a binary
 kept from before a change), in the same round-robin, and the ratios of the
 new figures to the old are printed last.
+
+With --windows, marvix.exe runs under Wine (WINE names it, as for
+tests/wine_test.py, with the prefix's wineserver running) beside the Linux
+build, with standard output to a file and to /dev/null (NUL to Windows).
+The figures are CPU time, user and system, of the process and all it
+waited for, less the CPU time of a run on the small sample (each program's
+start, Wine's included); and page faults. With --compare the old exe is
+run as well.
 """
 import os
 import shutil
@@ -29,10 +38,16 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build-bench")
 ARGS = sys.argv[1:]
 OLD = None
-if "--compare" in ARGS:
-    at = ARGS.index("--compare")
-    OLD = os.path.abspath(ARGS[at + 1])
-    del ARGS[at:at + 2]
+WINDOWS = None
+for option in ("--compare", "--windows"):
+    if option in ARGS:
+        at = ARGS.index(option)
+        value = os.path.abspath(ARGS[at + 1])
+        del ARGS[at:at + 2]
+        if option == "--compare":
+            OLD = value
+        else:
+            WINDOWS = value
 RUNS = int(ARGS[0]) if ARGS else 11
 
 
@@ -83,6 +98,52 @@ def median_times(cases):
     return {name: statistics.median(values) for name, values in samples.items()}
 
 
+def cpu_run(argv, out_path):
+    """CPU seconds (user and system) and page faults of one run, its waited
+    for descendants included, with standard output to out_path."""
+    with open(out_path, "wb") as out:
+        process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL,
+                                   start_new_session=True)
+        _, status, usage = os.wait4(process.pid, 0)
+        process.returncode = os.waitstatus_to_exitcode(status)
+    return usage.ru_utime + usage.ru_stime, usage.ru_minflt + usage.ru_majflt
+
+
+def windows_mode(marvix, full, scratch):
+    """Linux marvix natively against marvix.exe under Wine."""
+    wine = [os.environ.get("WINE", "wine64")]
+    sample = os.path.join(ROOT, "examples", "demo.dbg")
+    out_file = os.path.join(scratch, "out.txt")
+    programs = {"linux": [marvix], "wine": wine + [WINDOWS]}
+    if OLD:
+        programs["old wine"] = wine + [OLD]
+    cases = {}
+    for name, program in programs.items():
+        cases[name + " start"] = (program + [sample], os.devnull)
+        cases[name + " file"] = (program + [full], out_file)
+        cases[name + " null"] = (program + [full], os.devnull)
+    for argv, out in cases.values():
+        cpu_run(argv, out)  # warm the page cache, the binaries and Wine
+    samples = {name: [] for name in cases}
+    for _ in range(RUNS):
+        for name, (argv, out) in cases.items():
+            samples[name].append(cpu_run(argv, out))
+    cpu = {name: statistics.median(s[0] for s in values) for name, values in samples.items()}
+    faults = {name: statistics.median(s[1] for s in values) for name, values in samples.items()}
+    print(f"CPU time (user + system), medians of {RUNS} runs; \"net\" is less the start on the small sample")
+    net = {}
+    for name in cases:
+        program = name.rsplit(" ", 1)[0]
+        net[name] = cpu[name] - cpu[program + " start"]
+        print(f"  {name:16} {cpu[name] * 1000:8.1f} ms   net {net[name] * 1000:8.1f} ms   "
+              f"{faults[name]:8.0f} page faults")
+    for out in ("file", "null"):
+        print(f"  wine / linux, {out}: {net['wine ' + out] / net['linux ' + out]:.2f} net, "
+              f"{cpu['wine ' + out] / cpu['linux ' + out]:.2f} with the start   (target <= 2)")
+        if OLD:
+            print(f"  new / old exe, {out}: {net['wine ' + out] / net['old wine ' + out]:.3f} net")
+
+
 def peak_kib(command):
     """Peak resident set of the last process of a pipeline, in KiB."""
     out = subprocess.run(["bash", "-c", command], capture_output=True, text=True).stderr
@@ -103,6 +164,10 @@ def main():
         listing = os.path.join(scratch, "full.txt")
         subprocess.run([make_dbg, "bench", full], check=True)
         subprocess.run([make_dbg, "bench", tenth, "10"], check=True)
+        if WINDOWS:
+            print(f"file {os.path.getsize(full):,} bytes on CPU {CPU}")
+            windows_mode(marvix, full, scratch)
+            return
         sh(f"'{marvix}' '{full}' > '{listing}' 2>/dev/null")
         print(f"file {os.path.getsize(full):,} bytes, listing {os.path.getsize(listing):,} bytes, "
               f"tenth {os.path.getsize(tenth):,} bytes; medians of {RUNS} runs on CPU {CPU}")

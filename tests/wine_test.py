@@ -12,9 +12,16 @@ the Linux listing with "\\r\\n" line ends, and the exit status the Linux one.
 Without a console, messages are dropped, so standard error stays empty.
 
 Under a pseudo-terminal (a console for Wine): the banner and messages on it,
-the prompt, a letter and an arrow key each ending exactly one pause, no echo,
-and the listing in the output file with "\\r\\n" line ends.
+the prompt, a letter, an arrow key and Ctrl+C each ending exactly one pause,
+no echo, and the listing in the output file with "\\r\\n" line ends; Ctrl+C
+in mid-listing ends the run with a status that is not 0. File names in
+several scripts, a look-alike beside the name it resembles, and a path of
+about 300 characters each list their own file and show on the console as
+typed.
+
+And the program's resources: a version resource and a manifest.
 """
+import fcntl
 import os
 import pty
 import re
@@ -22,11 +29,15 @@ import select
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 WINE = os.environ.get("WINE", "wine64")
+OBJDUMP = os.environ.get("OBJDUMP", "x86_64-w64-mingw32-objdump")
 TIMEOUT = 60
+# Windows' status for a run ended by Ctrl+C, as Wine passes it on: its low byte.
+STATUS_CONTROL_C_EXIT = 0xC000013A & 0xFF
 failures = []
 
 
@@ -75,13 +86,19 @@ def through_pipes(linux, windows, scratch):
 
 class Console:
     """marvix.exe with a pseudo-terminal as its console (standard input and
-    error, and the controlling terminal) and standard output into a file."""
+    error, and the controlling terminal, without which Wine sees no Ctrl+C)
+    and standard output into a file (or a descriptor)."""
 
-    def __init__(self, args, out_path):
+    def __init__(self, args, out_path, cwd=None, out_fd=None):
         self.master, slave = pty.openpty()
-        with open(out_path, "wb") as out:
-            self.process = subprocess.Popen([WINE] + args, stdin=slave, stdout=out, stderr=slave,
-                                            start_new_session=True, close_fds=True)
+
+        def take_terminal():
+            os.setsid()
+            fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
+
+        with open(out_path or os.devnull, "wb") as out:
+            self.process = subprocess.Popen([WINE] + args, stdin=slave, stdout=out_fd or out, stderr=slave,
+                                            preexec_fn=take_terminal, close_fds=True, cwd=cwd)
         os.close(slave)
         self.raw = b""
 
@@ -100,6 +117,15 @@ class Console:
                     self.raw += os.read(self.master, 4096)
                 except OSError:
                     return
+
+    def finish(self):
+        """The exit status, the console read meanwhile (a full terminal
+        would hold the program up) and to the end."""
+        end = time.time() + TIMEOUT
+        while self.process.poll() is None and time.time() < end:
+            self.read(0.1)
+        self.read(0.5)
+        return self.process.wait(timeout=1)
 
     def wait_for_prompts(self, count):
         end = time.time() + TIMEOUT
@@ -130,12 +156,11 @@ def under_a_console(linux, windows, scratch):
         os.write(console.master, b"\x1b[A")
         check(console.wait_for_prompts(3) == 3, "an arrow key ends exactly one pause")
         check(console.process.poll() is None, "the third pause waits")
-        os.write(console.master, b"q")
-        status = console.process.wait(timeout=TIMEOUT)
-        check(status == 0, "status 0 after the last pause, not %s" % status)
-        console.read(0.3)
+        os.write(console.master, b"\x03")  # Ctrl+C, a key like any other here
+        status = console.finish()
+        check(status == 0, "status 0 after Ctrl+C at the last pause, not %s" % status)
         screen = console.screen()
-        check(b"z" not in screen and b"q" not in screen and b"[A" not in screen, "keys are not echoed")
+        check(b"z" not in screen and b"^C" not in screen and b"[A" not in screen, "keys are not echoed")
     finally:
         console.close()
     expected = subprocess.run([linux, sample, "-p"], capture_output=True, stdin=subprocess.DEVNULL,
@@ -154,19 +179,96 @@ def under_a_console(linux, windows, scratch):
                                   b'a^[[1m.dbg"\nerror: could not open file\n')):
         console = Console([windows] + args, os.path.join(scratch, "messages.out"))
         try:
-            check(console.process.wait(timeout=TIMEOUT) == status, "status of %r on the console" % args)
-            console.read(0.5)
+            check(console.finish() == status, "status of %r on the console" % args)
             check(shown in console.screen(), "%r shown safely on the console" % shown)
         finally:
             console.close()
+
+    # Ctrl+C in mid-listing: the run is cut short, and says so. Standard
+    # output is a pipe that is not read, so the listing of the large file
+    # (made by through_pipes) is still going.
+    reader, writer = os.pipe()
+    console = Console([windows, os.path.join(scratch, "big.dbg")], None, out_fd=writer)
+    os.close(writer)
+    try:
+        end = time.time() + TIMEOUT
+        while b"dump file" not in console.screen() and time.time() < end:
+            console.read(0.1)
+        console.read(0.5)
+        os.write(console.master, b"\x03")
+        status = console.finish()
+        check(status == STATUS_CONTROL_C_EXIT, "status after Ctrl+C in mid-listing: %s" % status)
+    finally:
+        console.close()
+        os.close(reader)
     print("under a console: done")
 
 
+# File names (each holding a file of its own) and the sample in each. The
+# full-width look-alike stands beside the name it resembles, which the ANSI
+# code page would make of it.
+NAMES = [
+    ("\uff44\uff45\uff4d\uff4f.dbg", "examples/demo.dbg"),
+    ("demo.dbg", "examples/paging.dbg"),
+    ("\u03b4\u03bf\u03ba\u03b9\u03bc\u03ae.dbg", "fuzz/corpus/files.dbg"),
+    ("\u0442\u0435\u0441\u0442.dbg", "fuzz/corpus/classes.dbg"),
+    ("\u30c6\u30b9\u30c8.dbg", "fuzz/corpus/labels.dbg"),
+    ("\U0001f642.dbg", "fuzz/corpus/classes_loop.dbg"),
+    ("with space.dbg", "fuzz/corpus/empty_then_full.dbg"),
+    ("l" * 100 + "/" + "o" * 100 + "/" + "n" * 92 + ".dbg", "examples/paging.dbg"),
+]
+
+
+def file_names(linux, windows, scratch):
+    """Each name lists its own file, byte for byte as on Linux, and shows on
+    the console as typed."""
+    folder = os.path.join(scratch, "names")
+    for name, sample in NAMES:
+        path = os.path.join(folder, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(os.path.join(ROOT, sample), "rb") as f, open(path, "wb") as copy:
+            copy.write(f.read())
+    out_path = os.path.join(scratch, "name.out")
+    for name, _ in NAMES:
+        expected = subprocess.run([linux, name], capture_output=True, cwd=folder, timeout=TIMEOUT)
+        console = Console([windows, name], out_path, cwd=folder)
+        try:
+            status = console.finish()
+            # Wine's console shows each half of a surrogate pair (the emoji)
+            # as U+FFFD; Windows' shows the character.
+            shown = "".join(c if c <= "\uffff" else "\ufffd\ufffd" for c in name)
+            # A long line wraps, and the console redraws it.
+            screen = console.screen().replace(b"\n", b"")
+        finally:
+            console.close()
+        with open(out_path, "rb") as f:
+            listing = f.read()
+        check(status == expected.returncode == 0, "status of %s: %s" % (name, status))
+        check(listing == expected.stdout.replace(b"\n", b"\r\n"), "listing of %s" % name)
+        check(('dump file: "%s"' % shown).encode() in screen, "%s shown on the console" % name)
+    print("file names: %d" % len(NAMES))
+
+
+def resources(windows):
+    """A version resource (type 16) and a manifest (type 24) naming
+    longPathAware."""
+    table = subprocess.run([OBJDUMP, "-p", windows], capture_output=True, text=True, check=True).stdout
+    # The resource types: the entries of the directory's first level.
+    ids = {int(i, 16) for i in re.findall(r"^[0-9a-f]+   Entry: ID: (0x[0-9a-f]+)", table, re.M)}
+    check({16, 24} <= ids, "a version resource and a manifest, not only %s" % sorted(ids))
+    with open(windows, "rb") as f:
+        image = f.read()
+    check(b"<longPathAware" in image and "ProductName".encode("utf-16-le") in image,
+          "the manifest names longPathAware, the version names the product")
+
+
 def main():
-    linux, windows = sys.argv[1], sys.argv[2]
+    linux, windows = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     with tempfile.TemporaryDirectory(prefix="marvix-wine.") as scratch:
+        resources(windows)
         through_pipes(linux, windows, scratch)
         under_a_console(linux, windows, scratch)
+        file_names(linux, windows, scratch)
     if failures:
         print("%d failures" % len(failures))
         sys.exit(1)

@@ -6,7 +6,10 @@
 #define NOMINMAX
 #include <windows.h>
 
+#include <cstring>
+
 #include "console/console.h"
+#include "platform/utf16.h"
 
 namespace marvix {
 
@@ -29,6 +32,16 @@ HANDLE console_out() {
   return open_device(L"CONOUT$", handle, tried);
 }
 
+// Whether CONOUT$ is a console screen, which takes UTF-16 text whatever its
+// code page, rather than something that takes bytes.
+bool console_takes_utf16() {
+  static const bool screen = [] {
+    DWORD mode = 0;
+    return console_out() != INVALID_HANDLE_VALUE && GetConsoleMode(console_out(), &mode) != 0;
+  }();
+  return screen;
+}
+
 HANDLE console_in() {
   static HANDLE handle = INVALID_HANDLE_VALUE;
   static bool tried = false;
@@ -37,13 +50,18 @@ HANDLE console_in() {
 
 // The input mode to restore, for the control handler as well, which runs
 // on a thread of its own: the lock keeps a change of mode and its flag
-// together.
+// together, and the wait and its flag.
 DWORD g_saved_mode = 0;
 bool g_mode_changed = false;
 SRWLOCK g_mode_lock = SRWLOCK_INIT;
+// Set by the control handler to end the wait; null where it cannot be had.
+HANDLE g_wake = nullptr;
+bool g_waiting = false;
 
 void set_raw_mode() {
   AcquireSRWLockExclusive(&g_mode_lock);
+  if (g_wake != nullptr) ResetEvent(g_wake);
+  g_waiting = true;
   // No line input, no echo, and no processed input, so that Ctrl+C is a key
   // like any other.
   SetConsoleMode(console_in(), g_saved_mode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT |
@@ -56,13 +74,21 @@ void restore_mode() {
   AcquireSRWLockExclusive(&g_mode_lock);
   if (g_mode_changed) SetConsoleMode(console_in(), g_saved_mode);
   g_mode_changed = false;
+  g_waiting = false;
   ReleaseSRWLockExclusive(&g_mode_lock);
 }
 
-// Closing the console window, logging off, shutting down or Ctrl+Break end
-// the process; the console (which may outlive it, as the shell's) gets its
-// input mode back first. Returning FALSE lets the default handling go on.
-BOOL WINAPI on_console_event(DWORD) {
+// During the wait, Ctrl+C is a key like any other; a console that delivers
+// it as a control event even with processed input off (Wine's does) has it
+// end the wait here. Closing the console window, logging off, shutting down
+// or Ctrl+Break end the process; the console (which may outlive it, as the
+// shell's) gets its input mode back first. Returning FALSE passes the event
+// on to the next handler.
+BOOL WINAPI on_console_event(DWORD event) {
+  AcquireSRWLockExclusive(&g_mode_lock);
+  const bool woken = event == CTRL_C_EVENT && g_waiting && g_wake != nullptr && SetEvent(g_wake);
+  ReleaseSRWLockExclusive(&g_mode_lock);
+  if (woken) return TRUE;
   restore_mode();
   return FALSE;
 }
@@ -76,7 +102,11 @@ bool is_special_key(WORD key) {
 }
 
 void read_key() {
+  const HANDLE handles[] = {console_in(), g_wake};
   for (;;) {
+    // Ctrl+C as an event ends the wait; a failed wait does too, as the
+    // failed read below would.
+    if (WaitForMultipleObjects(g_wake != nullptr ? 2 : 1, handles, FALSE, INFINITE) != WAIT_OBJECT_0) return;
     INPUT_RECORD record;
     DWORD got = 0;
     if (!ReadConsoleInputW(console_in(), &record, 1, &got) || got == 0) return;
@@ -86,17 +116,58 @@ void read_key() {
   }
 }
 
+// Writes bytes (WriteFile) or UTF-16 units (WriteConsoleW) in pieces of at
+// most 32 KiB, which every console takes (those before Windows 8 refuse
+// much larger writes).
+void write_pieces(const HANDLE out, const char* text, std::size_t count, bool wide) {
+  const std::size_t unit = wide ? sizeof(wchar_t) : 1;
+  const std::size_t piece = 0x8000 / unit;
+  while (count > 0) {
+    DWORD done = 0;
+    const auto ask = static_cast<DWORD>(count > piece ? piece : count);
+    if (!(wide ? WriteConsoleW(out, text, ask, &done, nullptr) : WriteFile(out, text, ask, &done, nullptr)) ||
+        done == 0)
+      return;
+    text += done * unit;
+    count -= done;
+  }
+}
+
+// UTF-8 as UTF-16 on a console screen, so that a name shows as typed in any
+// script, whatever the console's code page. A sequence cut at the end of
+// one write is kept for the next.
+void write_utf16(const HANDLE out, const char* bytes, std::size_t size) {
+  static char pending[4];
+  static std::size_t pending_size = 0;
+  char text[8192];
+  wchar_t wide[sizeof text];
+  while (size > 0) {
+    std::size_t length = pending_size;
+    std::memcpy(text, pending, pending_size);
+    const std::size_t taken = size < sizeof text - length ? size : sizeof text - length;
+    std::memcpy(text + length, bytes, taken);
+    length += taken;
+    bytes += taken;
+    size -= taken;
+    pending_size = utf8_incomplete_tail(text, length);
+    length -= pending_size;
+    std::memcpy(pending, text + length, pending_size);
+    bool valid = false;
+    const std::size_t units = utf16_from_utf8(text, length, wide, valid);
+    write_pieces(out, reinterpret_cast<const char*>(wide), units, true);
+  }
+}
+
 }  // namespace
 
 void console_write(const char* bytes, std::size_t size) {
   const HANDLE out = console_out();
-  while (out != INVALID_HANDLE_VALUE && size > 0) {
-    DWORD done = 0;
-    const DWORD ask = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
-    if (!WriteFile(out, bytes, ask, &done, nullptr) || done == 0) return;
-    bytes += done;
-    size -= done;
+  if (out == INVALID_HANDLE_VALUE) return;
+  if (console_takes_utf16()) {
+    write_utf16(out, bytes, size);
+    return;
   }
+  write_pieces(out, bytes, size, false);
 }
 
 bool console_is_terminal() { return console_out() != INVALID_HANDLE_VALUE; }
@@ -113,6 +184,7 @@ void console_pause(std::string_view prompt) {
   }
   // The mode changes before the prompt, so that no key typed after it is
   // echoed.
+  if (g_wake == nullptr) g_wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(on_console_event, TRUE);
   set_raw_mode();
   console_write(prompt.data(), prompt.size());

@@ -25,8 +25,9 @@ constexpr Column kLabelColumns[] = {kItem, {"type", 12}, {"value", 12}};
 
 // Text left-aligned in its column (longer text is not cut), then the blank.
 void column(Output& out, std::string_view text, std::size_t width) {
-  output_text(out, text);
-  constexpr std::string_view kBlanks = "             ";  // widest column, plus its separator
+  output_bytes(out, text.data(), text.size());
+  // At least the widest column and its separator; 16 for the inline copy.
+  constexpr std::string_view kBlanks = "                ";
   const std::size_t pad = text.size() < width ? width - text.size() + 1 : 1;
   output_bytes(out, kBlanks.data(), pad);
 }
@@ -49,19 +50,19 @@ void hex_column(Output& out, std::uint64_t value, std::size_t width) {
 
 void name(Output& out, const char* text) { output_external(out, text, std::strlen(text)); }
 
-template <std::size_t N>
-void title_and_header(Listing& listing, std::string_view tag, const Column (&columns)[N]) {
-  output_text(listing.out, tag);
-  output_text(listing.out, "\n");
-  pager_line_done(listing);
-  for (const Column& c : columns) column(listing.out, c.head, c.width);
-  output_text(listing.out, "name\n");
+// Every line of a listing ends here, and is counted for the pager.
+void line_end(Listing& listing) {
+  output_line_end(listing.out);
   pager_line_done(listing);
 }
 
-void closing_line(Listing& listing) {
-  output_text(listing.out, "\n");
-  pager_line_done(listing);
+template <std::size_t N>
+void title_and_header(Listing& listing, std::string_view tag, const Column (&columns)[N]) {
+  output_text(listing.out, tag);
+  line_end(listing);
+  for (const Column& c : columns) column(listing.out, c.head, c.width);
+  output_text(listing.out, "name");
+  line_end(listing);
 }
 
 bool stopped(const Listing& listing) { return listing.out.failed(); }
@@ -72,8 +73,7 @@ void path_and_name(Listing& listing, const DebugTables& tables, std::uint32_t ow
                    std::uint32_t name_slot) {
   print_class_path(listing, tables, owner);
   name(listing.out, tables.name(name_slot));
-  output_text(listing.out, "\n");
-  pager_line_done(listing);
+  line_end(listing);
 }
 
 }  // namespace
@@ -89,10 +89,10 @@ void list_files(Listing& listing, const DebugTables& tables) {
     column(out, kind_name(kFileKinds, entry.kind()), kFileColumns[2].width);
     if (entry.parenthesised()) output_text(out, "(");
     name(out, tables.name(entry.name_slot()));
-    output_text(out, entry.parenthesised() ? ")\n" : "\n");
-    pager_line_done(listing);
+    if (entry.parenthesised()) output_text(out, ")");
+    line_end(listing);
   }
-  closing_line(listing);
+  line_end(listing);
 }
 
 void list_classes(Listing& listing, const DebugTables& tables) {
@@ -107,7 +107,7 @@ void list_classes(Listing& listing, const DebugTables& tables) {
     hex_column(out, entry.size(), kClassColumns[3].width);
     path_and_name(listing, tables, entry.parent(), entry.name_slot());
   }
-  closing_line(listing);
+  line_end(listing);
 }
 
 void list_labels(Listing& listing, const DebugTables& tables) {
@@ -121,7 +121,7 @@ void list_labels(Listing& listing, const DebugTables& tables) {
     hex_column(out, entry.value(), kLabelColumns[2].width);
     path_and_name(listing, tables, entry.class_index(), entry.name_slot());
   }
-  closing_line(listing);
+  line_end(listing);
 }
 
 }  // namespace marvix

@@ -12,59 +12,13 @@ namespace {
 
 char g_fallback[Output::kFallbackCapacity];
 
-// The first "\n" in [p, end), or end. Eight bytes at a time: where the C
-// library's memchr goes a byte at a time (msvcrt), this is most of the cost
-// of a listing.
-const char* find_newline(const char* p, const char* end) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101u;
-  constexpr std::uint64_t kHighs = 0x8080808080808080u;
-  if constexpr (std::endian::native == std::endian::little) {
-    for (; end - p >= 8; p += 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p, 8);
-      word ^= kOnes * '\n';  // a newline byte becomes zero
-      const std::uint64_t zeros = (word - kOnes) & ~word & kHighs;
-      if (zeros != 0) return p + std::countr_zero(zeros) / 8;
-    }
-  }
-  while (p != end && *p != '\n') ++p;
-  return p;
-}
-
-// Line ends are translated on their way out, a buffer at a time, so that
-// formatting stays the same everywhere.
-WriteStatus write_crlf(int fd, const char* bytes, std::size_t size) {
-  static char translated[(1 << 20) + 2];
-  const char* const end = bytes + size;
-  std::size_t used = 0;
-  while (bytes != end) {
-    const std::size_t room = sizeof translated - 2 - used;
-    const char* const stop = bytes + std::min(static_cast<std::size_t>(end - bytes), room);
-    const char* const newline = find_newline(bytes, stop);
-    std::memcpy(translated + used, bytes, static_cast<std::size_t>(newline - bytes));
-    used += static_cast<std::size_t>(newline - bytes);
-    bytes = newline;
-    if (newline != stop) {
-      translated[used++] = '\r';
-      translated[used++] = '\n';
-      ++bytes;
-    }
-    if (used >= sizeof translated - 2 || bytes == end) {
-      const WriteStatus status = write_all(fd, translated, used);
-      if (status != WriteStatus::ok) return status;
-      used = 0;
-    }
-  }
-  return WriteStatus::ok;
-}
-
 bool write_out(Output& out, const char* bytes, std::size_t size) {
   if (out.failed()) return false;
   if (out.fd < 0) {
     out.written += size;
     return true;
   }
-  out.status = out.crlf ? write_crlf(out.fd, bytes, size) : write_all(out.fd, bytes, size);
+  out.status = write_all(out.fd, bytes, size);
   if (out.failed()) return false;
   out.written += size;
   return true;
@@ -97,7 +51,44 @@ void output_write_large(Output& out, const char* bytes, std::size_t size) {
   write_out(out, bytes, size);
 }
 
-void output_terminal_safe(Output& out, const char* bytes, std::size_t size) {
+namespace {
+
+// The first "\n" in [p, end), or end. Eight bytes at a time: where the C
+// library's memchr goes a byte at a time (msvcrt), it costs a fifth of a
+// listing with every name searched.
+const char* find_newline(const char* p, const char* end) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHighs = 0x8080808080808080u;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; end - p >= 8; p += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, 8);
+      word ^= kOnes * '\n';  // a newline byte becomes zero
+      const std::uint64_t zeros = (word - kOnes) & ~word & kHighs;
+      if (zeros != 0) return p + std::countr_zero(zeros) / 8;
+    }
+  }
+  while (p != end && *p != '\n') ++p;
+  return p;
+}
+
+}  // namespace
+
+void output_translated(Output& out, const char* bytes, std::size_t size) {
+  const char* const end = bytes + size;
+  for (const char* newline; (newline = find_newline(bytes, end)) != end; bytes = newline + 1) {
+    output_bytes(out, bytes, static_cast<std::size_t>(newline - bytes));
+    output_line_end(out);
+  }
+  output_bytes(out, bytes, static_cast<std::size_t>(end - bytes));
+}
+
+void output_external_slow(Output& out, const char* bytes, std::size_t size) {
+  if (!out.is_terminal) {
+    output_translated(out, bytes, size);
+    return;
+  }
+  // On a terminal no line feed is left to translate: it shows as ^J.
   char shown[4096];
   for (const char* end = bytes + size; bytes != end;) {
     output_bytes(out, shown, make_terminal_safe(bytes, end, shown, sizeof shown));

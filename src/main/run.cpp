@@ -82,7 +82,9 @@ int run(int argc, const char* const* argv) {
   console_print("homepage: %s\n", kHomePage);
   DebugImage image;
   Outcome outcome = Outcome::ok;
-  if (argc != 2 && argc != 3) {
+  if (argv == nullptr) {
+    outcome = Outcome::out_of_memory;
+  } else if (argc != 2 && argc != 3) {
     outcome = Outcome::usage;
   } else if (argc == 3 && !is_pause_switch(argv[2])) {
     outcome = Outcome::unknown_parameters;

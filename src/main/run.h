@@ -36,6 +36,7 @@ struct DumpResult {
 DumpResult dump_image(DebugImage& image, Listing& listing);
 
 // The whole run; returns the exit status (0 only when the run completed).
+// A null argv: the arguments could not be had for want of memory.
 int run(int argc, const char* const* argv);
 
 }  // namespace marvix

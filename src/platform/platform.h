@@ -85,4 +85,14 @@ struct MemoryBlock {
 // False when the memory cannot be had; the block is then left empty.
 bool allocate_block(MemoryBlock& block, std::size_t bytes);
 
+// Windows only: the arguments, which Windows hands over as UTF-16, in UTF-8
+// (see utf16.h), with a null after the last. False when the memory cannot
+// be had.
+struct Arguments {
+  MemoryBlock memory;
+  int count = 0;
+  const char* const* values = nullptr;
+};
+bool utf8_arguments(int argc, const wchar_t* const* argv, Arguments& arguments);
+
 }  // namespace marvix

@@ -9,18 +9,53 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cstring>
+#include <cwchar>
 #include <utility>
 
 #include "platform/platform.h"
+#include "platform/utf16.h"
 
 namespace marvix {
 
 const bool kStandardOutputCrlf = true;
 
+namespace {
+
+// Ctrl+C and Ctrl+Break end the run with Windows' own status for them,
+// never 0, so that a script does not take a cut listing for a whole one.
+// (During the pause the console's handler, called first, takes Ctrl+C as a
+// key.) This runs on a thread of its own while the main thread may be
+// writing, so the process ends at once, without running exit handlers.
+BOOL WINAPI on_interrupt(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+  return TRUE;
+}
+
+}  // namespace
+
 void setup_process() {
   // Nothing may turn "\n" into "\r\n" a second time.
   _setmode(kStdOut, _O_BINARY);
   _setmode(kStdErr, _O_BINARY);
+  SetConsoleCtrlHandler(on_interrupt, TRUE);
+}
+
+bool utf8_arguments(int argc, const wchar_t* const* argv, Arguments& arguments) {
+  std::size_t bytes = (static_cast<std::size_t>(argc) + 1) * sizeof(char*);
+  for (int i = 0; i < argc; ++i) bytes += 3 * std::wcslen(argv[i]) + 1;
+  if (!allocate_block(arguments.memory, bytes)) return false;
+  auto** const values = reinterpret_cast<char**>(arguments.memory.data);
+  char* text = reinterpret_cast<char*>(values + argc + 1);
+  for (int i = 0; i < argc; ++i) {
+    values[i] = text;
+    text += utf8_from_utf16(argv[i], std::wcslen(argv[i]), text);
+    *text++ = '\0';
+  }
+  arguments.count = argc;
+  arguments.values = values;
+  return true;
 }
 
 namespace {
@@ -42,11 +77,52 @@ InputFile::~InputFile() {
   if (handle != -1) CloseHandle(handle_of(*this));
 }
 
+namespace {
+
+// The name as Windows takes it, in UTF-16, in `block`. Where its full path
+// is MAX_PATH units or longer, that full path behind "\\?\" ("\\?\UNC\"
+// for a share), which lifts the limit to 32,767 units whatever the system's
+// long-path setting. A name that already begins "\\?\" or "\\.\" is taken
+// as it stands. Null when the name is not UTF-8 (no file has such a name:
+// opening another would list the wrong file) or no memory can be had.
+const wchar_t* wide_path(const char* path, MemoryBlock& block) {
+  const std::size_t size = std::strlen(path);
+  if (!allocate_block(block, (size + 1) * sizeof(wchar_t))) return nullptr;
+  auto* const typed = reinterpret_cast<wchar_t*>(block.data);
+  bool valid = false;
+  typed[utf16_from_utf8(path, size, typed, valid)] = L'\0';
+  if (!valid) return nullptr;
+  if (std::wcsncmp(typed, L"\\\\?\\", 4) == 0 || std::wcsncmp(typed, L"\\\\.\\", 4) == 0) return typed;
+  const DWORD needed = GetFullPathNameW(typed, 0, nullptr, nullptr);
+  if (needed <= MAX_PATH) return typed;  // the full path, with its null, fits
+  constexpr std::size_t kPrefix = 8;  // room for "\\?\UNC\"
+  MemoryBlock full_block;
+  if (!allocate_block(full_block, (needed + kPrefix) * sizeof(wchar_t))) return nullptr;
+  auto* const full = reinterpret_cast<wchar_t*>(full_block.data);
+  const DWORD length = GetFullPathNameW(typed, needed, full + kPrefix, nullptr);
+  if (length == 0 || length >= needed) return nullptr;
+  wchar_t* start = full + kPrefix;
+  if (std::wcsncmp(start, L"\\\\", 2) == 0) {
+    start -= 6;  // "\\server\share" becomes "\\?\UNC\server\share"
+    std::memcpy(start, L"\\\\?\\UNC", 7 * sizeof(wchar_t));
+  } else {
+    start -= 4;
+    std::memcpy(start, L"\\\\?\\", 4 * sizeof(wchar_t));
+  }
+  block = std::move(full_block);
+  return start;
+}
+
+}  // namespace
+
 bool open_input(const char* path, InputFile& file) {
+  MemoryBlock memory;
+  const wchar_t* const name = wide_path(path, memory);
+  if (name == nullptr) return false;
   // Shared for reading, writing and deletion, so that a file the assembler
   // still holds open can be listed. A directory does not open without
   // FILE_FLAG_BACKUP_SEMANTICS, which is not asked for.
-  const HANDLE opened = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  const HANDLE opened = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
                                     nullptr);
   if (opened == INVALID_HANDLE_VALUE) return false;
@@ -75,9 +151,12 @@ std::ptrdiff_t read_input(const InputFile& file, void* buffer, std::size_t size)
 
 WriteStatus write_all(int fd, const char* bytes, std::size_t size) {
   const HANDLE out = handle_of(fd);
+  // Consoles before Windows 8 refuse a write much over 32 KiB.
+  DWORD mode = 0;
+  const std::size_t piece = GetConsoleMode(out, &mode) ? 0x8000 : 0x40000000;
   while (size > 0) {
     DWORD done = 0;
-    const DWORD ask = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+    const DWORD ask = static_cast<DWORD>(size > piece ? piece : size);
     if (!WriteFile(out, bytes, ask, &done, nullptr)) {
       // The reader of a pipe has gone: the same as EPIPE on POSIX.
       const DWORD error = GetLastError();
