@@ -48,7 +48,10 @@ int fd_of(const InputFile& file) { return static_cast<int>(file.handle); }
 }  // namespace
 
 bool open_input(const char* path, InputFile& file) {
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // The file may be a terminal device (marvix /dev/pts/3): a session leader
+  // without a terminal must not take it as its controlling terminal, which
+  // would bring it hang-ups and make the pause wait on that device.
+  const int fd = open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
   file.handle = fd;
   // A directory opens fine here but is not a file to dump.
