@@ -39,6 +39,14 @@ void setup_process() {
 
 bool is_terminal(int fd) { return isatty(fd) != 0; }
 
+bool same_file(int a, int b) {
+  struct stat first {};
+  struct stat second {};
+  if (fstat(a, &first) != 0 || fstat(b, &second) != 0) return false;
+  const bool stream = S_ISREG(first.st_mode) || S_ISFIFO(first.st_mode) || S_ISSOCK(first.st_mode);
+  return stream && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 InputFile::~InputFile() {
   if (handle >= 0) close(static_cast<int>(handle));
 }
