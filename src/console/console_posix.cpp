@@ -170,6 +170,27 @@ void on_continue(int) {
   errno = saved_errno;
 }
 
+// Stops the process group, as the kernel does when a background process
+// reads from its terminal (not every system does that for tcdrain: macOS
+// does not), unless no stop can come: SIGTTOU ignored or held off, or an
+// orphaned process group, where the kernel discards the signal. True once
+// the process has been stopped and continued.
+bool stop_in_background() {
+  struct sigaction ttou {};
+  sigset_t mask;
+  sigaction(SIGTTOU, nullptr, &ttou);
+  sigprocmask(SIG_BLOCK, nullptr, &mask);
+  if (ttou.sa_handler == SIG_IGN || sigismember(&mask, SIGTTOU) == 1) return false;
+  sigset_t cont;
+  sigemptyset(&cont);
+  sigaddset(&cont, SIGCONT);
+  sigprocmask(SIG_BLOCK, &cont, nullptr);
+  kill(0, SIGTTOU);  // delivered, and the process stopped, before kill returns
+  const bool stopped = continue_pending();
+  sigprocmask(SIG_SETMASK, &mask, nullptr);
+  return stopped;
+}
+
 // The handlers for one wait, and what they replaced.
 struct WaitSignals {
   struct sigaction previous[kMaxHandled] = {};
@@ -203,14 +224,17 @@ struct RawMode {
   RawMode() {
     // In the background, touching the terminal stops the process (SIGTTOU)
     // until it is brought to the foreground; tcdrain touches it without
-    // changing anything. Only then is the mode read the one to keep: a
-    // shell at its prompt may have the terminal in a mode of its own. Where
-    // no stop can come (SIGTTOU ignored or blocked), the terminal is not
-    // ours to change, and there is no wait.
+    // changing anything, and where that does not stop the process, it is
+    // stopped explicitly. Only in the foreground is the mode read the one to
+    // keep: a shell at its prompt may have the terminal in a mode of its
+    // own. Where no stop can come (SIGTTOU ignored or blocked), the terminal
+    // is not ours to change, and there is no wait.
     int got;
     while ((got = tcdrain(g_tty)) != 0 && errno == EINTR) {
     }
-    if (!in_foreground()) return;
+    while (!in_foreground()) {
+      if (!stop_in_background()) return;
+    }
     while ((got = tcgetattr(g_tty, &g_saved_mode)) != 0 && errno == EINTR) {
     }
     if (got != 0) return;
