@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,6 +64,7 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) 
     dup2(out_fd, 1);
     if (out_fd < 0) close(1);
     if (options.close_stderr) close(2);
+    if (options.stderr_to_stdout) dup2(1, 2);
     if (options.slow_nonblocking_pipes) {
       dup2(out_pipe[1], 1);
       dup2(err_pipe[1], 2);
@@ -111,6 +113,16 @@ Run collect_child(pid_t child, const std::string& out, const std::string& err) {
   run.out = read_file(out);
   run.err = read_file(err);
   return run;
+}
+
+bool memory_budget_enforced() {
+  // Address space counts, even where nothing is touched: 64 MiB must not
+  // fit a budget of 1 MiB.
+  const Run probe = run_with_memory_budget(std::size_t{1} << 20, [] {
+    void* more = mmap(nullptr, std::size_t{64} << 20, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return more == MAP_FAILED ? 0 : 1;
+  });
+  return probe.status == 0;
 }
 
 }  // namespace test

@@ -23,6 +23,7 @@ struct RunOptions {
   std::string stdin_path;   // empty: /dev/null
   std::string stdout_path;  // empty: captured; "-": closed
   bool close_stderr = false;
+  bool stderr_to_stdout = false;  // 2>&1: both into one file, captured as `out`
   // Standard output and error are non-blocking pipes, drained slowly.
   bool slow_nonblocking_pipes = false;
 };
@@ -58,5 +59,9 @@ Run run_with_memory_budget(std::size_t budget, Body body) {
   if (child == 0) _exit(body());
   return collect_child(child, out, err);
 }
+
+// Whether the system holds a child to its budget. qemu-user accepts the
+// limit but does not enforce it, since the emulator itself needs the space.
+bool memory_budget_enforced();
 
 }  // namespace test

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 
 #include "process_util.h"
 
@@ -149,6 +150,20 @@ TEST(Run, PauseWithoutATerminalStillPromptsAndGoesOn) {
   for (int i = 0; i < 7003 / 23; ++i) prompts += "\npress a key...";
   EXPECT_EQ(run.err, banner() + dump_line(f) + prompts);
   EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 7003 + 3 * (7003 / 23));
+
+  // Both into one file (2>&1, as in logs of CI and cron): each prompt
+  // stands right after its 23rd line.
+  run = run_marvix({MARVIX_PAGING_SAMPLE, "-p"}, {.stderr_to_stdout = true});
+  EXPECT_EQ(run.status, 0);
+  std::string expected = banner() + dump_line(MARVIX_PAGING_SAMPLE);
+  std::istringstream listing(test::read_file(MARVIX_PAGING_LISTING));
+  int lines = 0;
+  for (std::string line; std::getline(listing, line);) {
+    expected += line + "\n";
+    if (++lines % 23 == 0) expected += "\npress a key...\n\n\n";
+  }
+  EXPECT_EQ(lines, 69);
+  EXPECT_EQ(run.out, expected);
 }
 
 TEST(Run, SizeLimitAndDeepChainsEndToEnd) {
@@ -185,6 +200,7 @@ TEST(Run, SizeLimitAndDeepChainsEndToEnd) {
 
 TEST(Run, OutOfMemoryEndsWithItsMessageAndWhatOnlySpeedsUpFallsBack) {
   if (test::kAddressSanitizer) GTEST_SKIP() << "no memory budget fits the sanitizer's shadow memory";
+  if (!test::memory_budget_enforced()) GTEST_SKIP() << "no address-space limit is enforced here (qemu-user)";
   // 600,000 classes: the image is 39 MB, and walking class paths needs 8
   // bytes a class, 4.8 MB, which a budget of 3 MiB over the file cannot give.
   std::vector<dbg::Class> many(600000, {0, dbg::NO_CLASS, 0, 0, 0, ""});

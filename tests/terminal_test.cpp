@@ -37,6 +37,7 @@ struct Job {
   int out_fd = -1;                // or this descriptor (a pipe's write end)
   bool err_to_null = false;       // standard error to /dev/null instead of the terminal
   bool background = false;
+  bool leads_session = false;  // leads its own session on the terminal, as under exec or ssh -t
   std::vector<int> ignored;  // signals the job starts with ignored, as under nohup
 };
 
@@ -73,8 +74,10 @@ void close_all_but(std::initializer_list<int> keep) {
 // terminal in a line-editing mode of its own (no echo, no canonical input),
 // as bash and zsh have it.
 [[noreturn]] void run_shell(int terminal, int commands, int replies, const Job& job) {
-  setsid();
-  ioctl(terminal, TIOCSCTTY, 0);
+  if (!job.leads_session) {
+    setsid();
+    ioctl(terminal, TIOCSCTTY, 0);
+  }
   for (const int sig : {SIGTTOU, SIGTTIN, SIGTSTP}) signal(sig, SIG_IGN);
   close_all_but({terminal, commands, replies, job.out_fd});
   termios job_mode{};
@@ -85,12 +88,17 @@ void close_all_but(std::initializer_list<int> keep) {
   if (pipe(go) != 0) _exit(1);
   const pid_t child = fork();
   if (child == 0) {
-    setpgid(0, 0);
+    if (job.leads_session) {
+      setsid();
+      ioctl(terminal, TIOCSCTTY, 0);
+    } else {
+      setpgid(0, 0);
+    }
     char ready;
     if (read(go[0], &ready, 1) != 1) _exit(1);
     exec_job(job, terminal);
   }
-  setpgid(child, child);
+  if (!job.leads_session) setpgid(child, child);
   if (job.background) tcsetattr(terminal, TCSANOW, &editing_mode);
   if (!job.background) tcsetpgrp(terminal, child);
   if (write(go[1], "g", 1) != 1 || write(replies, &child, sizeof child) != sizeof child) _exit(1);
@@ -328,6 +336,23 @@ TEST(Terminal, JobControlDuringThePause) {
   EXPECT_EQ(s.screen.find_first_of("#%&"), std::string::npos);  // no key was echoed
   const std::string listing = test::read_file(out);
   EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 73 + 3 * 3);
+}
+
+TEST(Terminal, AStopThatCannotComeLeavesThePauseRaw) {
+  // Leading its own session, the run is an orphaned process group: the
+  // kernel discards SIGTSTP, and no SIGCONT follows. The pause goes on, and
+  // one key, not echoed, still ends it.
+  Job job = paused(test::temp_path("orphan.out"));
+  job.leads_session = true;
+  Session s(job);
+  ASSERT_TRUE(s.wait_for_prompts(1));
+  ASSERT_TRUE(s.wait_for_raw_mode());
+  kill(s.job, SIGTSTP);
+  EXPECT_TRUE(s.still_waiting());
+  const std::size_t seen = s.screen.size();
+  s.type("z");
+  ASSERT_TRUE(s.wait_for_prompts(2));
+  EXPECT_EQ(s.screen.find('z', seen), std::string::npos);
 }
 
 TEST(Terminal, ARunStoppedInTheBackgroundCanBeEnded) {

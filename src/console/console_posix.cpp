@@ -8,6 +8,8 @@
 //   the process as it would have without the handler;
 // - SIGTSTP restores the mode and then stops, and SIGCONT applies raw mode
 //   again while the wait goes on, so one key still ends the pause after fg;
+//   where the kernel discards the stop (an orphaned process group), raw
+//   mode returns at once;
 // - a signal that the process inherited as ignored (nohup, background jobs
 //   of a non-interactive shell) stays ignored;
 // - a process in the background never touches the mode: the terminal then
@@ -129,6 +131,19 @@ void on_fatal_signal(int sig) {
   raise(sig);
 }
 
+// Raw mode again for a wait that goes on, if the terminal is ours.
+void reapply_raw_mode() {
+  if (g_waiting != 0 && in_foreground()) tcsetattr(g_tty, TCSANOW, &g_raw_mode);
+}
+
+// Whether SIGCONT waits while it is held: the sign that the process was
+// stopped and has been continued since.
+bool continue_pending() {
+  sigset_t pending;
+  sigpending(&pending);
+  return sigismember(&pending, SIGCONT) == 1;
+}
+
 void on_stop_signal(int sig) {
   const int saved_errno = errno;
   restore_mode();
@@ -139,6 +154,10 @@ void on_stop_signal(int sig) {
   sigaddset(&only, sig);
   sigprocmask(SIG_UNBLOCK, &only, nullptr);  // the process stops here
   set_action(sig, on_stop_signal);
+  // ... unless its process group is orphaned (the run leads its own
+  // session: exec marvix, ssh -t, script -c), where the kernel discards the
+  // stop and no SIGCONT will come: the wait goes on, raw.
+  if (!continue_pending()) reapply_raw_mode();
   errno = saved_errno;  // SIGCONT, held until now, comes next
 }
 
@@ -147,8 +166,29 @@ void on_stop_signal(int sig) {
 // it is brought to the foreground and continued once more.)
 void on_continue(int) {
   const int saved_errno = errno;
-  if (g_waiting != 0 && in_foreground()) tcsetattr(g_tty, TCSANOW, &g_raw_mode);
+  reapply_raw_mode();
   errno = saved_errno;
+}
+
+// Stops the process group, as the kernel does when a background process
+// reads from its terminal (not every system does that for tcdrain: macOS
+// does not), unless no stop can come: SIGTTOU ignored or held off, or an
+// orphaned process group, where the kernel discards the signal. True once
+// the process has been stopped and continued.
+bool stop_in_background() {
+  struct sigaction ttou {};
+  sigset_t mask;
+  sigaction(SIGTTOU, nullptr, &ttou);
+  sigprocmask(SIG_BLOCK, nullptr, &mask);
+  if (ttou.sa_handler == SIG_IGN || sigismember(&mask, SIGTTOU) == 1) return false;
+  sigset_t cont;
+  sigemptyset(&cont);
+  sigaddset(&cont, SIGCONT);
+  sigprocmask(SIG_BLOCK, &cont, nullptr);
+  kill(0, SIGTTOU);  // delivered, and the process stopped, before kill returns
+  const bool stopped = continue_pending();
+  sigprocmask(SIG_SETMASK, &mask, nullptr);
+  return stopped;
 }
 
 // The handlers for one wait, and what they replaced.
@@ -184,14 +224,17 @@ struct RawMode {
   RawMode() {
     // In the background, touching the terminal stops the process (SIGTTOU)
     // until it is brought to the foreground; tcdrain touches it without
-    // changing anything. Only then is the mode read the one to keep: a
-    // shell at its prompt may have the terminal in a mode of its own. Where
-    // no stop can come (SIGTTOU ignored or blocked), the terminal is not
-    // ours to change, and there is no wait.
+    // changing anything, and where that does not stop the process, it is
+    // stopped explicitly. Only in the foreground is the mode read the one to
+    // keep: a shell at its prompt may have the terminal in a mode of its
+    // own. Where no stop can come (SIGTTOU ignored or blocked), the terminal
+    // is not ours to change, and there is no wait.
     int got;
     while ((got = tcdrain(g_tty)) != 0 && errno == EINTR) {
     }
-    if (!in_foreground()) return;
+    while (!in_foreground()) {
+      if (!stop_in_background()) return;
+    }
     while ((got = tcgetattr(g_tty, &g_saved_mode)) != 0 && errno == EINTR) {
     }
     if (got != 0) return;

@@ -5,6 +5,7 @@
 
 #include "console/console.h"
 #include "listing/listing.h"
+#include "platform/platform.h"
 
 namespace marvix {
 
@@ -28,16 +29,23 @@ void pager_pause(Listing& listing) {
   // Once output has failed the listing is over: no more prompts.
   if (out.failed()) return;
   const bool waits = pager.wait_for_key && console_can_wait();
+  if (!pager.one_stream_known) {
+    pager.one_stream = same_file(out.fd, kStdErr);
+    pager.one_stream_known = true;
+  }
   // Before a wait, the page goes out whatever standard output is: on a
   // terminal it must stand above the prompt, and the reader of a pipe
   // should have it while the key is awaited (a reader that has gone ends
-  // the run here). Without a wait, a file or pipe keeps its large writes.
-  if ((waits || out.is_terminal) && !output_flush(out)) return;
+  // the run here). Where the prompt lands in the same file or pipe, it must
+  // follow its page there too. Otherwise a file or pipe keeps its large
+  // writes.
+  const bool in_order = waits || out.is_terminal || pager.one_stream;
+  if (in_order && !output_flush(out)) return;
   if (waits) {
     console_pause(kPrompt);
   } else {
     ++pager.held_prompts;
-    if (out.is_terminal || pager.held_prompts == kMaxHeldPrompts) pager_finish(listing);
+    if (in_order || pager.held_prompts == kMaxHeldPrompts) pager_finish(listing);
   }
   output_text(out, "\n\n\n");
 }

@@ -17,6 +17,11 @@ struct Pager {
   // Prompts not yet written. Where no key is waited for, prompts go out in
   // batches: a write per pause would cost more than the listing itself.
   std::uint32_t held_prompts = 0;
+  // Standard output and the prompts go into one file or pipe (2>&1): each
+  // page is then written before its prompt, and no prompt is held. Looked
+  // up at the first pause.
+  bool one_stream = false;
+  bool one_stream_known = false;
 };
 
 // Called after every line that a listing prints.

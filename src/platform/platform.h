@@ -25,6 +25,12 @@ void setup_process();
 
 bool is_terminal(int fd);
 
+// Whether two descriptors write into the same regular file, pipe or socket,
+// so that what each writes lands in one stream. Devices are never the same
+// here: /dev/null for both keeps nothing in order, and a terminal is
+// handled as a terminal. False when either cannot be examined.
+bool same_file(int a, int b);
+
 // The debug file, open from the open step to the end of loading.
 struct InputFile {
   std::intptr_t handle = -1;  // the system's descriptor or handle; -1 when not open

@@ -39,6 +39,14 @@ void setup_process() {
 
 bool is_terminal(int fd) { return isatty(fd) != 0; }
 
+bool same_file(int a, int b) {
+  struct stat first {};
+  struct stat second {};
+  if (fstat(a, &first) != 0 || fstat(b, &second) != 0) return false;
+  const bool stream = S_ISREG(first.st_mode) || S_ISFIFO(first.st_mode) || S_ISSOCK(first.st_mode);
+  return stream && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 InputFile::~InputFile() {
   if (handle >= 0) close(static_cast<int>(handle));
 }
@@ -48,7 +56,10 @@ int fd_of(const InputFile& file) { return static_cast<int>(file.handle); }
 }  // namespace
 
 bool open_input(const char* path, InputFile& file) {
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // The file may be a terminal device (marvix /dev/pts/3): a session leader
+  // without a terminal must not take it as its controlling terminal, which
+  // would bring it hang-ups and make the pause wait on that device.
+  const int fd = open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
   file.handle = fd;
   // A directory opens fine here but is not a file to dump.

@@ -196,3 +196,22 @@ bool allocate_block(MemoryBlock& block, std::size_t bytes) {
 }
 
 }  // namespace marvix
+
+namespace marvix {
+
+// Disk files only, named by their volume and file index. Two handles on one
+// pipe are not told apart (that takes CompareObjectHandles, which only
+// Windows 10 and later have): a pipe is never the same file here.
+bool same_file(int a, int b) {
+  const HANDLE first = handle_of(a);
+  const HANDLE second = handle_of(b);
+  BY_HANDLE_FILE_INFORMATION one{};
+  BY_HANDLE_FILE_INFORMATION two{};
+  if (GetFileType(first) != FILE_TYPE_DISK || GetFileType(second) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(first, &one) || !GetFileInformationByHandle(second, &two))
+    return false;
+  return one.dwVolumeSerialNumber == two.dwVolumeSerialNumber && one.nFileIndexHigh == two.nFileIndexHigh &&
+         one.nFileIndexLow == two.nFileIndexLow;
+}
+
+}  // namespace marvix
