@@ -143,7 +143,9 @@ TEST(Pager, PausesAfterEvery23LinesAcrossListings) {
   EXPECT_NE(text.find("f\n\n[class]\n\n\n\nitem"), std::string::npos);
   // And without the switch nothing is added.
   EXPECT_EQ(line_count(listing_of(files(100), {}, {}, false)), 103);
-  EXPECT_EQ(line_count(listing_of(files(100), {}, {}, true)), 103 + 3 * (103 / 23));
+  const test::Dump d = test::dump(dbg::debug_file(files(100), {}, {}), true);
+  EXPECT_EQ(line_count(d.out), 103 + 3 * (103 / 23));
+  EXPECT_EQ(d.prompts, "\npress a key...\npress a key...\npress a key...\npress a key...");
 }
 
 TEST(Output, CrlfLineEndsWhereverALineFeedGoes) {
@@ -165,7 +167,9 @@ TEST(Output, CrlfLineEndsWhereverALineFeedGoes) {
     listing.out.crlf = crlf;
     listing.pager.pause = true;
     listing.pager.wait_for_key = false;
+    testing::internal::CaptureStderr();  // the prompts
     EXPECT_EQ(marvix::dump_image(image, listing).outcome, Outcome::ok);
+    testing::internal::GetCapturedStderr();
     std::fclose(sink);
     text[crlf] = test::read_file(path);
   }

@@ -1,5 +1,7 @@
 #include "test_util.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -57,13 +59,17 @@ Dump dump(const dbg::Bytes& bytes, bool pause) {
   listing.out.fd = fileno(sink);
   listing.pager.pause = pause;
   listing.pager.wait_for_key = false;
+  // Without a key to wait for, the prompts go to standard error: kept
+  // for the test, out of the log.
+  testing::internal::CaptureStderr();
   const marvix::DumpResult result = marvix::dump_image(image, listing);
+  const std::string prompts = testing::internal::GetCapturedStderr();
   std::string text;
   std::rewind(sink);
   char chunk[65536];
   for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, sink)) > 0;) text.append(chunk, got);
   std::fclose(sink);
-  return {result.outcome, text, result.cursor};
+  return {result.outcome, text, result.cursor, prompts};
 }
 
 std::string banner() {

@@ -20,6 +20,7 @@ struct Dump {
   marvix::Outcome outcome;
   std::string out;  // what the listing wrote
   std::size_t cursor;
+  std::string prompts;  // what went to standard error
 };
 Dump dump(const dbg::Bytes& bytes, bool pause = false);
 
