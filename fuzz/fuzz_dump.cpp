@@ -1,7 +1,8 @@
 // libFuzzer target: the whole path after the open step on arbitrary bytes,
 // loaded from memory, checked, scanned and listed into a sink that discards
 // the output, once plainly and once with the pause (no key is waited for)
-// as if onto a terminal, so that names are shown terminal-safe.
+// as if onto a terminal, so that names are shown terminal-safe, with
+// Windows line ends.
 #include <cstddef>
 #include <cstdint>
 
@@ -18,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     listing.out.fd = -1;
     listing.pager.pause = pause;
     listing.out.is_terminal = pause;
+    listing.out.crlf = pause;
     listing.pager.wait_for_key = false;
     marvix::dump_image(image, listing);
   }
