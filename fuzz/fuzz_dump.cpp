@@ -1,8 +1,8 @@
 // libFuzzer target: the whole path after the open step on arbitrary bytes,
 // loaded from memory, checked, scanned and listed into a sink that discards
-// the output, once plainly and once with the pause (no key is waited for)
-// as if onto a terminal, so that names are shown terminal-safe, with
-// Windows line ends.
+// the output: once plainly, and twice with the pause (no key is waited
+// for), once as if onto a terminal, so that names are shown terminal-safe,
+// and once with Windows line ends, so that line feeds in names become them.
 #include <cstddef>
 #include <cstdint>
 
@@ -13,13 +13,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (marvix::image_from_bytes({data, size}, image) != marvix::LoadStatus::ok) return 0;
   // A second pass over the same image is valid: the scan rewrites the name
   // slots with the same offsets.
-  for (const bool pause : {false, true}) {
+  for (const int pass : {0, 1, 2}) {
     // A small buffer: allocating the full-size one per input would dominate.
     marvix::Listing listing{marvix::Output(4096)};
     listing.out.fd = -1;
-    listing.pager.pause = pause;
-    listing.out.is_terminal = pause;
-    listing.out.crlf = pause;
+    listing.pager.pause = pass > 0;
+    listing.out.is_terminal = pass == 1;
+    listing.out.crlf = pass == 2;
     listing.pager.wait_for_key = false;
     marvix::dump_image(image, listing);
   }
