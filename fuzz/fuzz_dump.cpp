@@ -11,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   marvix::DebugImage image;
   if (marvix::image_from_bytes({data, size}, image) != marvix::LoadStatus::ok) return 0;
-  // A second pass over the same image is valid: the scan rewrites the name
+  // Passes after the first over the same image are valid: the scan rewrites the name
   // slots with the same offsets.
   for (const int pass : {0, 1, 2}) {
     // A small buffer: allocating the full-size one per input would dominate.
