@@ -73,6 +73,21 @@ bool is_terminal(int fd) {
   return GetConsoleMode(handle_of(fd), &mode) != 0;
 }
 
+// Disk files only, named by their volume and file index. Two handles on one
+// pipe are not told apart (that takes CompareObjectHandles, which only
+// Windows 10 and later have): a pipe is never the same file here.
+bool same_file(int a, int b) {
+  const HANDLE first = handle_of(a);
+  const HANDLE second = handle_of(b);
+  BY_HANDLE_FILE_INFORMATION one{};
+  BY_HANDLE_FILE_INFORMATION two{};
+  if (GetFileType(first) != FILE_TYPE_DISK || GetFileType(second) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(first, &one) || !GetFileInformationByHandle(second, &two))
+    return false;
+  return one.dwVolumeSerialNumber == two.dwVolumeSerialNumber && one.nFileIndexHigh == two.nFileIndexHigh &&
+         one.nFileIndexLow == two.nFileIndexLow;
+}
+
 InputFile::~InputFile() {
   if (handle != -1) CloseHandle(handle_of(*this));
 }
@@ -193,25 +208,6 @@ bool allocate_block(MemoryBlock& block, std::size_t bytes) {
   block.data = static_cast<std::uint8_t*>(VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
   block.size = block.data != nullptr ? bytes : 0;
   return block.data != nullptr;
-}
-
-}  // namespace marvix
-
-namespace marvix {
-
-// Disk files only, named by their volume and file index. Two handles on one
-// pipe are not told apart (that takes CompareObjectHandles, which only
-// Windows 10 and later have): a pipe is never the same file here.
-bool same_file(int a, int b) {
-  const HANDLE first = handle_of(a);
-  const HANDLE second = handle_of(b);
-  BY_HANDLE_FILE_INFORMATION one{};
-  BY_HANDLE_FILE_INFORMATION two{};
-  if (GetFileType(first) != FILE_TYPE_DISK || GetFileType(second) != FILE_TYPE_DISK ||
-      !GetFileInformationByHandle(first, &one) || !GetFileInformationByHandle(second, &two))
-    return false;
-  return one.dwVolumeSerialNumber == two.dwVolumeSerialNumber && one.nFileIndexHigh == two.nFileIndexHigh &&
-         one.nFileIndexLow == two.nFileIndexLow;
 }
 
 }  // namespace marvix
