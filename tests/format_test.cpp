@@ -4,6 +4,7 @@
 
 #include "console/terminal_text.h"
 #include "dbg_builder.h"
+#include "platform/utf16.h"
 
 using namespace marvix;
 
@@ -70,4 +71,44 @@ TEST(TerminalText, ControlBytesNeverOverrunTheRoom) {
   EXPECT_EQ(make_terminal_safe(p, in.data() + in.size(), out, 4), 3u);
   EXPECT_EQ(std::string(out, 4), "b^?.");
   EXPECT_EQ(p, in.data() + in.size());
+}
+
+// Windows names: UTF-16 to UTF-8 and back gives every name its own units
+// again, lone surrogates included; UTF-8 that no name can have is refused.
+TEST(Utf16, NamesComeBackUnchangedAndBadUtf8IsRefused) {
+  const std::u16string names[] = {
+      u"a\u00e9\u0800\uffff", u"\U0001F642x", u"\xD800",
+      u"\xDC00\xD83D",        u"\xDBFF",      u"\U00010000\U0010FFFF\u0080\u07FF"};
+  for (const std::u16string& name : names) {
+    char utf8[32];
+    const std::size_t size = utf8_from_utf16(name.data(), name.size(), utf8);
+    EXPECT_LE(size, 3 * name.size());
+    char16_t back[32];
+    bool valid = false;
+    EXPECT_EQ(std::u16string(back, utf16_from_utf8(utf8, size, back, valid)), name);
+    EXPECT_TRUE(valid);
+  }
+  char bytes[16];
+  const std::u16string text = u"\u00e9\u0800\U0001F642";
+  EXPECT_EQ(std::string(bytes, utf8_from_utf16(text.data(), text.size(), bytes)),
+            "\xC3\xA9\xE0\xA0\x80\xF0\x9F\x99\x82");
+  for (const std::string bad :
+       {"\xC0\x80", "\xC1\xBF", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80",
+        "\x80", "\xE2\x82", "\xED\xA0\x80\xFF"}) {
+    char16_t out[8];
+    bool valid = true;
+    const std::size_t units = utf16_from_utf8(bad.data(), bad.size(), out, valid);
+    EXPECT_FALSE(valid) << testing::PrintToString(bad);
+    ASSERT_GT(units, 0u);
+    EXPECT_EQ(out[units - 1], u'\xFFFD') << testing::PrintToString(bad);
+  }
+  // A sequence cut at the end of a piece waits for the next piece.
+  for (const auto& [piece, tail] :
+       std::initializer_list<std::pair<std::string, std::size_t>>{{"ab", 0},
+                                                                  {"a\xC3", 1},
+                                                                  {"\xE2\x82", 2},
+                                                                  {"\xF0\x9F\x99", 3},
+                                                                  {"\xF0\x9F\x99\x82", 0},
+                                                                  {"\xC3\xA9", 0}})
+    EXPECT_EQ(utf8_incomplete_tail(piece.data(), piece.size()), tail) << testing::PrintToString(piece);
 }
