@@ -347,6 +347,7 @@ TEST(Terminal, AStopThatCannotComeLeavesThePauseRaw) {
   // one key, not echoed, still ends it.
   Job job = paused(test::temp_path("orphan.out"));
   job.leads_session = true;
+  job.ignored = {SIGHUP};
   Session s(job);
   ASSERT_TRUE(s.wait_for_prompts(1));
   ASSERT_TRUE(s.wait_for_raw_mode());
@@ -356,6 +357,12 @@ TEST(Terminal, AStopThatCannotComeLeavesThePauseRaw) {
   s.type("z");
   ASSERT_TRUE(s.wait_for_prompts(2));
   EXPECT_EQ(s.screen.find('z', seen), std::string::npos);
+  // The terminal hangs up, its hang-up signal ignored: the pause ends, the
+  // next one does not wait on the dead terminal, and the run completes.
+  ASSERT_TRUE(s.wait_for_raw_mode());
+  close(s.master);
+  s.master = -1;
+  EXPECT_TRUE(exited_with(s.wait_job(), 0));
 }
 
 TEST(Terminal, ARunStoppedInTheBackgroundCanBeEnded) {
