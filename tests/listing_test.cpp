@@ -151,9 +151,12 @@ TEST(Pager, PausesAfterEvery23LinesAcrossListings) {
 TEST(Output, CrlfLineEndsWhereverALineFeedGoes) {
   // Line ends, the pause's line feeds and line feeds inside names and
   // class paths (cached or not) all go out as "\r\n", also through a buffer
-  // smaller than a row; nothing else changes.
+  // smaller than a row; nothing else changes. The long name has a line
+  // feed in every byte of the eight-byte search and every other byte value.
   std::vector<dbg::File> files(30, {0x45, 1, "a\nb"});
-  files.push_back({0, 2, "\n\n"});
+  files.push_back({0, 2, "\n"});
+  for (std::size_t run = 0; run <= 16; ++run) files.back().name += std::string(run, '\x8a') + '\n';
+  for (int c = 1; c < 256; ++c) files.back().name += static_cast<char>(c);
   const dbg::Bytes bytes = dbg::debug_file(files, {{0, dbg::NO_CLASS, 0, 0, 0, "c\n"}, {0, 0, 0, 0, 0, "d"}},
                                            {{0, 1, 0, "\nl"}, {0, 1, 0, "m"}});
   std::string text[2];

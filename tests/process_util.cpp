@@ -65,6 +65,7 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) 
     if (out_fd < 0) close(1);
     if (options.close_stderr) close(2);
     if (options.stderr_to_stdout) dup2(1, 2);
+    if (!options.preload.empty()) setenv("LD_PRELOAD", options.preload.c_str(), 1);
     if (options.slow_nonblocking_pipes) {
       dup2(out_pipe[1], 1);
       dup2(err_pipe[1], 2);

@@ -26,6 +26,7 @@ struct RunOptions {
   bool stderr_to_stdout = false;  // 2>&1: both into one file, captured as `out`
   // Standard output and error are non-blocking pipes, drained slowly.
   bool slow_nonblocking_pipes = false;
+  std::string preload;  // a library for LD_PRELOAD
 };
 Run run_marvix(const std::vector<std::string>& args, const RunOptions& options = {});
 

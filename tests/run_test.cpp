@@ -249,8 +249,13 @@ TEST(Run, NonBlockingPipesTakeEverything) {
   std::vector<dbg::Label> labels(100000, {1, dbg::NO_CLASS, 0x1234, "some_label_name"});
   const std::string f = test::write_temp("nonblocking.dbg", dbg::debug_file({}, {}, labels));
   test::Run run = run_marvix({f}, {.slow_nonblocking_pipes = true});
+  const std::string listing = run_marvix({f}).out;
   EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(run.out == run_marvix({f}).out) << run.out.size() << " bytes of listing";
+  EXPECT_TRUE(run.out == listing) << run.out.size() << " bytes of listing";
+#ifdef MARVIX_MISALIGNED_MMAP
+  // The same with the file's image and the output buffer mapped off the huge-page boundary.
+  EXPECT_TRUE(run_marvix({f}, {.preload = MARVIX_MISALIGNED_MMAP}).out == listing);
+#endif
   EXPECT_EQ(run.err, banner() + dump_line(f));
 
   std::string text(dbg::kMagic);
