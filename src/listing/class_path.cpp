@@ -26,10 +26,10 @@ const char* class_name(const DebugTables& tables, std::uint32_t index) {
 // paths.chain, innermost first. True when the chain was cut short (an index
 // outside the table or a loop), which the path shows as "...".
 bool walk_parents(ClassPaths& paths, const DebugTables& tables, std::uint32_t index) {
-  if (++paths.walk == 0) {
-    std::fill_n(paths.seen.at, tables.classes.count, 0);
-    paths.walk = 1;
-  }
+  // The marks start at zero, and there is at most one walk a row (under
+  // 1.4 million rows fit in the largest file), so walk numbers never wrap
+  // and no mark needs clearing.
+  ++paths.walk;
   paths.chain_length = 0;
   for (;;) {
     if (index == NO_CLASS) return false;
