@@ -73,8 +73,12 @@ TEST(Load, LargestFileLoadsAndOneByteMoreIsOutOfMemory) {
   EXPECT_EQ(load_image(file, image), LoadStatus::out_of_memory);
   EXPECT_EQ(lseek(static_cast<int>(file.handle), 0, SEEK_CUR), 0);
 
-  EXPECT_EQ(load_through_pipe(dbg::Bytes(kMaxFileSize + 1), image), LoadStatus::out_of_memory);
-  EXPECT_EQ(load_through_pipe(dbg::Bytes(kMaxFileSize), image), LoadStatus::ok);
+  dbg::Bytes bytes(kMaxFileSize + 1);
+  EXPECT_EQ(load_through_pipe(bytes, image), LoadStatus::out_of_memory);
+  EXPECT_EQ(image_from_bytes(bytes, image), LoadStatus::out_of_memory);
+  bytes.pop_back();
+  EXPECT_EQ(load_through_pipe(bytes, image), LoadStatus::ok);
+  EXPECT_EQ(image_from_bytes(bytes, image), LoadStatus::ok);
 }
 
 TEST(Load, ReadingADirectoryIsAReadError) {

@@ -36,10 +36,10 @@ bool console_is_terminal();
 // True when there is a terminal to wait on (opened on first use, kept).
 bool console_can_wait();
 
-// Writes the prompt on the terminal that the key is read from, so that it
-// shows wherever standard error goes, and waits for one key, read raw and
-// without echo; the terminal's mode is the same afterwards. Without a
-// terminal, the prompt goes to the console channel and nothing is awaited.
+// Only where console_can_wait(): writes the prompt on the terminal that the
+// key is read from, so that it shows wherever standard error goes, and
+// waits for one key, read raw and without echo; the terminal's mode is the
+// same afterwards.
 void console_pause(std::string_view prompt);
 
 }  // namespace marvix

@@ -315,10 +315,6 @@ bool console_can_wait() {
 }
 
 void console_pause(std::string_view prompt) {
-  if (!console_can_wait()) {
-    console_write(prompt.data(), prompt.size());
-    return;
-  }
   RawMode raw;
   // Raw mode comes first, so that no key typed after the prompt is echoed.
   write_all(g_tty, prompt.data(), prompt.size());

@@ -178,7 +178,7 @@ bool console_can_wait() {
 }
 
 void console_pause(std::string_view prompt) {
-  if (!console_can_wait() || !GetConsoleMode(console_in(), &g_saved_mode)) {
+  if (!GetConsoleMode(console_in(), &g_saved_mode)) {
     console_write(prompt.data(), prompt.size());
     return;
   }
