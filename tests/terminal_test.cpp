@@ -243,7 +243,7 @@ TEST(Terminal, PauseWaitsForOneKeyWithoutEcho) {
   // wait, so the third pause waits again.
   const std::size_t seen = s.screen.size();
   s.type("z");
-  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));  // long after the key, well inside a second
   s.type("\x1b[");
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
   s.type("A");
