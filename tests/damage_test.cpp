@@ -111,7 +111,8 @@ LargerFile larger_file() {
   file.tried.resize(out.size() + 1);
   for (std::size_t i = 0; i <= out.size(); ++i) {
     file.tried[i] = i % 29 == 0;
-    for (const std::size_t edge : edges) file.tried[i] = file.tried[i] || (i + kNear > edge && i < edge + kNear);
+    for (const std::size_t edge : edges)
+      file.tried[i] = file.tried[i] || (i + kNear > edge && i < edge + kNear);
   }
   return file;
 }

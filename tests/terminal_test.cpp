@@ -38,7 +38,7 @@ struct Job {
   bool err_to_null = false;       // standard error to /dev/null instead of the terminal
   bool background = false;
   bool leads_session = false;  // leads its own session on the terminal, as under exec or ssh -t
-  std::vector<int> ignored;  // signals the job starts with ignored, as under nohup
+  std::vector<int> ignored;    // signals the job starts with ignored, as under nohup
 };
 
 void close_all_but(std::initializer_list<int> keep) {

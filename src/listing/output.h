@@ -29,7 +29,7 @@ struct Output {
   char* buffer = nullptr;
   std::size_t capacity = 0;
   std::size_t used = 0;
-  int fd = kStdOut;  // -1 discards everything (counting it), for fuzzing
+  int fd = kStdOut;   // -1 discards everything (counting it), for fuzzing
   bool crlf = false;  // the line end is "\r\n" (Windows), not "\n"
   // Standard output is a terminal: the page is flushed before a prompt, and
   // bytes from the file are shown terminal-safe.

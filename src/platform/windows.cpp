@@ -110,7 +110,7 @@ const wchar_t* wide_path(const char* path, MemoryBlock& block) {
   if (std::wcsncmp(typed, L"\\\\?\\", 4) == 0 || std::wcsncmp(typed, L"\\\\.\\", 4) == 0) return typed;
   const DWORD needed = GetFullPathNameW(typed, 0, nullptr, nullptr);
   if (needed <= MAX_PATH) return typed;  // the full path, with its null, fits
-  constexpr std::size_t kPrefix = 8;  // room for "\\?\UNC\"
+  constexpr std::size_t kPrefix = 8;     // room for "\\?\UNC\"
   MemoryBlock full_block;
   if (!allocate_block(full_block, (needed + kPrefix) * sizeof(wchar_t))) return nullptr;
   auto* const full = reinterpret_cast<wchar_t*>(full_block.data);
@@ -137,9 +137,9 @@ bool open_input(const char* path, InputFile& file) {
   // Shared for reading, writing and deletion, so that a file the assembler
   // still holds open can be listed. A directory does not open without
   // FILE_FLAG_BACKUP_SEMANTICS, which is not asked for.
-  const HANDLE opened = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
-                                    nullptr);
+  const HANDLE opened =
+      CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (opened == INVALID_HANDLE_VALUE) return false;
   file.handle = reinterpret_cast<std::intptr_t>(opened);
   return true;
@@ -175,7 +175,8 @@ WriteStatus write_all(int fd, const char* bytes, std::size_t size) {
     if (!WriteFile(out, bytes, ask, &done, nullptr)) {
       // The reader of a pipe has gone: the same as EPIPE on POSIX.
       const DWORD error = GetLastError();
-      const bool gone = error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
+      const bool gone =
+          error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
       return gone ? WriteStatus::reader_gone : WriteStatus::failed;
     }
     if (done == 0) return WriteStatus::failed;
@@ -205,7 +206,8 @@ MemoryBlock::~MemoryBlock() {
 bool allocate_block(MemoryBlock& block, std::size_t bytes) {
   block = MemoryBlock{};
   if (bytes == 0) return false;
-  block.data = static_cast<std::uint8_t*>(VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+  block.data =
+      static_cast<std::uint8_t*>(VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
   block.size = block.data != nullptr ? bytes : 0;
   return block.data != nullptr;
 }
