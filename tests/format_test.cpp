@@ -103,12 +103,8 @@ TEST(Utf16, NamesComeBackUnchangedAndBadUtf8IsRefused) {
     EXPECT_EQ(out[units - 1], u'\xFFFD') << testing::PrintToString(bad);
   }
   // A sequence cut at the end of a piece waits for the next piece.
-  for (const auto& [piece, tail] :
-       std::initializer_list<std::pair<std::string, std::size_t>>{{"ab", 0},
-                                                                  {"a\xC3", 1},
-                                                                  {"\xE2\x82", 2},
-                                                                  {"\xF0\x9F\x99", 3},
-                                                                  {"\xF0\x9F\x99\x82", 0},
-                                                                  {"\xC3\xA9", 0}})
-    EXPECT_EQ(utf8_incomplete_tail(piece.data(), piece.size()), tail) << testing::PrintToString(piece);
+  const std::string pieces[] = {"ab", "a\xC3", "\xE2\x82", "\xF0\x9F\x99", "\xF0\x9F\x99\x82", "\xC3\xA9"};
+  const std::size_t tails[] = {0, 1, 2, 3, 0, 0};
+  for (std::size_t i = 0; i < std::size(pieces); ++i)
+    EXPECT_EQ(utf8_incomplete_tail(pieces[i].data(), pieces[i].size()), tails[i]) << i;
 }

@@ -160,22 +160,7 @@ TEST(Output, CrlfLineEndsWhereverALineFeedGoes) {
   const dbg::Bytes bytes = dbg::debug_file(files, {{0, dbg::NO_CLASS, 0, 0, 0, "c\n"}, {0, 0, 0, 0, 0, "d"}},
                                            {{0, 1, 0, "\nl"}, {0, 1, 0, "m"}});
   std::string text[2];
-  for (const bool crlf : {false, true}) {
-    marvix::DebugImage image;
-    ASSERT_EQ(marvix::image_from_bytes(bytes, image), marvix::LoadStatus::ok);
-    const std::string path = test::temp_path("crlf.out");
-    FILE* sink = std::fopen(path.c_str(), "wb");
-    marvix::Listing listing{marvix::Output(crlf ? 7 : 4096)};
-    listing.out.fd = fileno(sink);
-    listing.out.crlf = crlf;
-    listing.pager.pause = true;
-    listing.pager.wait_for_key = false;
-    testing::internal::CaptureStderr();  // the prompts
-    EXPECT_EQ(marvix::dump_image(image, listing).outcome, Outcome::ok);
-    testing::internal::GetCapturedStderr();
-    std::fclose(sink);
-    text[crlf] = test::read_file(path);
-  }
+  for (const bool crlf : {false, true}) text[crlf] = test::dump(bytes, true, crlf, crlf ? 7 : 4096).out;
   std::string expected;
   for (const char c : text[0]) expected += c == '\n' ? "\r\n" : std::string(1, c);
   EXPECT_EQ(text[1], expected);

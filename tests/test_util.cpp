@@ -50,13 +50,14 @@ std::string read_file(const std::string& path) {
   return text.str();
 }
 
-Dump dump(const dbg::Bytes& bytes, bool pause) {
+Dump dump(const dbg::Bytes& bytes, bool pause, bool crlf, std::size_t capacity) {
   marvix::DebugImage image;
   if (marvix::image_from_bytes(bytes, image) != marvix::LoadStatus::ok)
     return {marvix::Outcome::out_of_memory, "", 0};
   FILE* sink = std::tmpfile();
-  marvix::Listing listing;
+  marvix::Listing listing{marvix::Output(capacity)};
   listing.out.fd = fileno(sink);
+  listing.out.crlf = crlf;
   listing.pager.pause = pause;
   listing.pager.wait_for_key = false;
   // Without a key to wait for, the prompts go to standard error: kept

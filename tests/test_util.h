@@ -22,7 +22,9 @@ struct Dump {
   std::size_t cursor;
   std::string prompts;  // what went to standard error
 };
-Dump dump(const dbg::Bytes& bytes, bool pause = false);
+// With `crlf`, Windows line ends; `capacity` sizes the output buffer.
+Dump dump(const dbg::Bytes& bytes, bool pause = false, bool crlf = false,
+          std::size_t capacity = marvix::Output::kDefaultCapacity);
 
 // The two banner lines every run begins with.
 std::string banner();
