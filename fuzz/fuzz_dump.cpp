@@ -20,7 +20,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     listing.pager.pause = pass > 0;
     listing.out.is_terminal = pass == 1;
     listing.out.crlf = pass == 2;
-    listing.pager.wait_for_key = false;
     marvix::dump_image(image, listing);
   }
   return 0;

@@ -23,7 +23,6 @@ void check(const dbg::Bytes& bytes) {
   marvix::Listing listing{marvix::Output(4096)};  // a small buffer: the cases are many
   listing.out.fd = -1;                            // count the bytes, keep none
   listing.pager.pause = true;
-  listing.pager.wait_for_key = false;
   const marvix::DumpResult result = marvix::dump_image(image, listing);
   switch (result.outcome) {
     case Outcome::ok:

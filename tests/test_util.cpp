@@ -59,7 +59,6 @@ Dump dump(const dbg::Bytes& bytes, bool pause, bool crlf, std::size_t capacity) 
   listing.out.fd = fileno(sink);
   listing.out.crlf = crlf;
   listing.pager.pause = pause;
-  listing.pager.wait_for_key = false;
   // Without a key to wait for, the prompts go to standard error: kept
   // for the test, out of the log.
   testing::internal::CaptureStderr();

@@ -12,7 +12,7 @@ inline constexpr std::uint8_t PAGE_LINES = 23;
 
 struct Pager {
   bool pause = false;        // the "-p" switch
-  bool wait_for_key = true;  // off only where no one can press a key (tests, fuzzing)
+  bool wait_for_key = false;  // someone may press a key: set by the run, never by tests or fuzzing
   std::uint8_t lines = 0;    // listing lines since the last pause, across all listings
   // Prompts not yet written. Where no key is waited for, prompts go out in
   // batches: a write per pause would cost more than the listing itself.

@@ -112,6 +112,7 @@ int run(int argc, const char* const* argv) {
 
   Listing listing;
   listing.pager.pause = argc == 3;
+  listing.pager.wait_for_key = true;
   listing.out.is_terminal = is_terminal(kStdOut);
   listing.out.crlf = kStandardOutputCrlf;
   const DumpResult result = dump_image(image, listing);
