@@ -145,7 +145,10 @@ TEST(Pager, PausesAfterEvery23LinesAcrossListings) {
   EXPECT_EQ(line_count(listing_of(files(100), {}, {}, false)), 103);
   const test::Dump d = test::dump(dbg::debug_file(files(100), {}, {}), true);
   EXPECT_EQ(line_count(d.out), 103 + 3 * (103 / 23));
-  EXPECT_EQ(d.prompts, "\npress a key...\npress a key...\npress a key...\npress a key...");
+  // Standard error has the prompts, but on Windows, where the console
+  // device has them.
+  const std::string prompts = "\npress a key...\npress a key...\npress a key...\npress a key...";
+  EXPECT_EQ(d.prompts, marvix::kStandardOutputCrlf ? "" : prompts);
 }
 
 TEST(Output, CrlfLineEndsWhereverALineFeedGoes) {
