@@ -17,7 +17,8 @@
 //   SIGTTOU, even inside a handler. A run that reaches the pause in the
 //   background stops there, as any terminal program does, and waits once it
 //   is brought to the foreground.
-// Handlers use async-signal-safe calls only and keep errno.
+// Handlers use async-signal-safe calls only and keep errno. Signal sets
+// start empty ({}), so that no path can ever read one uninitialised.
 #include <fcntl.h>
 #include <sys/select.h>
 #include <termios.h>
@@ -106,8 +107,8 @@ void restore_mode() {
   if (g_waiting == 0 || !in_foreground()) return;
   // Should the process be moved to the background right after the check,
   // the call must still not stop it.
-  sigset_t ttou;
-  sigset_t previous;
+  sigset_t ttou{};
+  sigset_t previous{};
   sigemptyset(&ttou);
   sigaddset(&ttou, SIGTTOU);
   sigprocmask(SIG_BLOCK, &ttou, &previous);
@@ -139,7 +140,7 @@ void reapply_raw_mode() {
 // Whether SIGCONT waits while it is held: the sign that the process was
 // stopped and has been continued since.
 bool continue_pending() {
-  sigset_t pending;
+  sigset_t pending{};
   sigpending(&pending);
   return sigismember(&pending, SIGCONT) == 1;
 }
@@ -149,7 +150,7 @@ void on_stop_signal(int sig) {
   restore_mode();
   set_action(sig, SIG_DFL);
   raise(sig);
-  sigset_t only;
+  sigset_t only{};
   sigemptyset(&only);
   sigaddset(&only, sig);
   sigprocmask(SIG_UNBLOCK, &only, nullptr);  // the process stops here
@@ -177,11 +178,11 @@ void on_continue(int) {
 // the process has been stopped and continued.
 bool stop_in_background() {
   struct sigaction ttou {};
-  sigset_t mask;
+  sigset_t mask{};
   sigaction(SIGTTOU, nullptr, &ttou);
   sigprocmask(SIG_BLOCK, nullptr, &mask);
   if (ttou.sa_handler == SIG_IGN || sigismember(&mask, SIGTTOU) == 1) return false;
-  sigset_t cont;
+  sigset_t cont{};
   sigemptyset(&cont);
   sigaddset(&cont, SIGCONT);
   sigprocmask(SIG_BLOCK, &cont, nullptr);
@@ -244,7 +245,7 @@ struct RawMode {
     g_raw_mode.c_cc[VMIN] = 1;
     g_raw_mode.c_cc[VTIME] = 0;
 
-    sigset_t previous;
+    sigset_t previous{};
     sigprocmask(SIG_BLOCK, &handled().set, &previous);
     handlers.install();
     g_waiting = 1;
@@ -258,7 +259,7 @@ struct RawMode {
   }
 
   ~RawMode() {
-    sigset_t previous;
+    sigset_t previous{};
     sigprocmask(SIG_BLOCK, &handled().set, &previous);
     restore_mode();
     g_waiting = 0;
