@@ -78,7 +78,7 @@ TEST(TerminalText, ControlBytesNeverOverrunTheRoom) {
 TEST(Utf16, NamesComeBackUnchangedAndBadUtf8IsRefused) {
   const std::u16string names[] = {
       u"a\u00e9\u0800\uffff", u"\U0001F642x", u"\xD800",
-      u"\xDC00\xD83D",        u"\xDBFF",      u"\U00010000\U0010FFFF\u0080\u07FF"};
+      u"\xDC00\xDC00\xD83D",  u"\xDBFF",      u"\U00010000\U0010FFFF\u0080\u07FF"};
   for (const std::u16string& name : names) {
     char utf8[32];
     const std::size_t size = utf8_from_utf16(name.data(), name.size(), utf8);
