@@ -50,18 +50,16 @@ HANDLE console_in() {
 
 // The input mode to restore, for the control handler as well, which runs
 // on a thread of its own: the lock keeps a change of mode and its flag
-// together, and the wait and its flag.
+// together. The flag is also how the handler knows that a wait is on.
 DWORD g_saved_mode = 0;
 bool g_mode_changed = false;
 SRWLOCK g_mode_lock = SRWLOCK_INIT;
 // Set by the control handler to end the wait; null where it cannot be had.
 HANDLE g_wake = nullptr;
-bool g_waiting = false;
 
 void set_raw_mode() {
   AcquireSRWLockExclusive(&g_mode_lock);
   if (g_wake != nullptr) ResetEvent(g_wake);
-  g_waiting = true;
   // No line input, no echo, and no processed input, so that Ctrl+C is a key
   // like any other.
   SetConsoleMode(console_in(), g_saved_mode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT |
@@ -74,7 +72,6 @@ void restore_mode() {
   AcquireSRWLockExclusive(&g_mode_lock);
   if (g_mode_changed) SetConsoleMode(console_in(), g_saved_mode);
   g_mode_changed = false;
-  g_waiting = false;
   ReleaseSRWLockExclusive(&g_mode_lock);
 }
 
@@ -86,7 +83,7 @@ void restore_mode() {
 // on to the next handler.
 BOOL WINAPI on_console_event(DWORD event) {
   AcquireSRWLockExclusive(&g_mode_lock);
-  const bool woken = event == CTRL_C_EVENT && g_waiting && g_wake != nullptr && SetEvent(g_wake);
+  const bool woken = event == CTRL_C_EVENT && g_mode_changed && g_wake != nullptr && SetEvent(g_wake);
   ReleaseSRWLockExclusive(&g_mode_lock);
   if (woken) return TRUE;
   restore_mode();

@@ -5,7 +5,6 @@
 
 #include "console/console.h"
 #include "listing/listing.h"
-#include "platform/platform.h"
 
 namespace marvix {
 
@@ -29,10 +28,6 @@ void pager_pause(Listing& listing) {
   // Once output has failed the listing is over: no more prompts.
   if (out.failed()) return;
   const bool waits = pager.wait_for_key && console_can_wait();
-  if (!pager.one_stream_known) {
-    pager.one_stream = same_file(out.fd, kStdErr);
-    pager.one_stream_known = true;
-  }
   // Before a wait, the page goes out whatever standard output is: on a
   // terminal it must stand above the prompt, and the reader of a pipe
   // should have it while the key is awaited (a reader that has gone ends

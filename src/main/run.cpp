@@ -114,6 +114,7 @@ int run(int argc, const char* const* argv) {
   listing.pager.pause = argc == 3;
   listing.pager.wait_for_key = true;
   listing.out.is_terminal = is_terminal(kStdOut);
+  listing.pager.one_stream = same_file(kStdOut, kStdErr);
   listing.out.crlf = kStandardOutputCrlf;
   const DumpResult result = dump_image(image, listing);
   report(result.outcome, image, result.cursor, listing.out.status);
