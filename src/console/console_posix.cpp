@@ -71,27 +71,20 @@ constexpr int kFatalSignals[] = {
 };
 
 // The signals handled during a wait: the fatal ones, the real-time ones
-// where the system has them, SIGTSTP and SIGCONT. Each handler holds all
-// of them off while it runs, so that none interrupts another halfway.
+// where the system has them, SIGTSTP and SIGCONT.
 constexpr std::size_t kMaxHandled = std::size(kFatalSignals) + 66;
 
 struct HandledSignals {
   int list[kMaxHandled] = {};
   std::size_t count = 0;
-  sigset_t set;
 
   HandledSignals() {
-    sigemptyset(&set);
-    for (const int sig : kFatalSignals) add(sig);
+    for (const int sig : kFatalSignals) list[count++] = sig;
 #ifdef SIGRTMIN
-    for (int sig = SIGRTMIN; sig <= SIGRTMAX && count + 2 < std::size(list); ++sig) add(sig);
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX && count + 2 < std::size(list); ++sig) list[count++] = sig;
 #endif
-    add(SIGTSTP);
-    add(SIGCONT);
-  }
-  void add(int sig) {
-    list[count++] = sig;
-    sigaddset(&set, sig);
+    list[count++] = SIGTSTP;
+    list[count++] = SIGCONT;
   }
 };
 
@@ -100,27 +93,29 @@ const HandledSignals& handled() {
   return signals;
 }
 
+// Every signal is held while the mode and the handlers change together, so
+// that none finds one without the other, and while a handler runs, so that
+// none interrupts another halfway.
+sigset_t every_signal() {
+  sigset_t all{};
+  sigfillset(&all);
+  return all;
+}
+
 bool in_foreground() { return tcgetpgrp(g_tty) == getpgrp(); }
 
-// Puts the saved mode back, if it is still ours to restore.
+// Puts the saved mode back, if it is still ours to restore. Every signal is
+// held here, SIGTTOU too: should the process be moved to the background
+// right after the check, the call still does not stop it.
 void restore_mode() {
-  if (g_waiting == 0 || !in_foreground()) return;
-  // Should the process be moved to the background right after the check,
-  // the call must still not stop it.
-  sigset_t ttou{};
-  sigset_t previous{};
-  sigemptyset(&ttou);
-  sigaddset(&ttou, SIGTTOU);
-  sigprocmask(SIG_BLOCK, &ttou, &previous);
-  tcsetattr(g_tty, TCSANOW, &g_saved_mode);
-  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  if (g_waiting != 0 && in_foreground()) tcsetattr(g_tty, TCSANOW, &g_saved_mode);
 }
 
 void set_action(int sig, void (*handler)(int)) {
   struct sigaction action {};
   action.sa_handler = handler;
   action.sa_flags = SA_RESTART;
-  action.sa_mask = handled().set;
+  action.sa_mask = every_signal();
   sigaction(sig, &action, nullptr);
 }
 
@@ -172,10 +167,9 @@ void on_continue(int) {
 }
 
 // Stops the process group, as the kernel does when a background process
-// reads from its terminal (not every system does that for tcdrain: macOS
-// does not), unless no stop can come: SIGTTOU ignored or held off, or an
-// orphaned process group, where the kernel discards the signal. True once
-// the process has been stopped and continued.
+// changes its terminal's mode, unless no stop can come: SIGTTOU ignored or
+// held off, or an orphaned process group, where the kernel discards the
+// signal. True once the process has been stopped and continued.
 bool stop_in_background() {
   struct sigaction ttou {};
   sigset_t mask{};
@@ -216,26 +210,21 @@ struct WaitSignals {
   }
 };
 
-// Raw mode and the handlers for the length of one wait. Signals are held
-// while the two change together, so that none finds one without the other.
+// Raw mode and the handlers for the length of one wait.
 struct RawMode {
   WaitSignals handlers;
   bool active = false;
 
   RawMode() {
-    // In the background, touching the terminal stops the process (SIGTTOU)
-    // until it is brought to the foreground; tcdrain touches it without
-    // changing anything, and where that does not stop the process, it is
-    // stopped explicitly. Only in the foreground is the mode read the one to
-    // keep: a shell at its prompt may have the terminal in a mode of its
-    // own. Where no stop can come (SIGTTOU ignored or blocked), the terminal
-    // is not ours to change, and there is no wait.
-    int got;
-    while ((got = tcdrain(g_tty)) != 0 && errno == EINTR) {
-    }
+    // In the background the run stops, as it would on touching the
+    // terminal, until it is brought to the foreground. Only in the
+    // foreground is the mode read the one to keep: a shell at its prompt may
+    // have the terminal in a mode of its own. Where no stop can come, the
+    // terminal is not ours to change, and there is no wait.
     while (!in_foreground()) {
       if (!stop_in_background()) return;
     }
+    int got;
     while ((got = tcgetattr(g_tty, &g_saved_mode)) != 0 && errno == EINTR) {
     }
     if (got != 0) return;
@@ -245,8 +234,9 @@ struct RawMode {
     g_raw_mode.c_cc[VMIN] = 1;
     g_raw_mode.c_cc[VTIME] = 0;
 
+    const sigset_t all = every_signal();
     sigset_t previous{};
-    sigprocmask(SIG_BLOCK, &handled().set, &previous);
+    sigprocmask(SIG_BLOCK, &all, &previous);
     handlers.install();
     g_waiting = 1;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
@@ -259,8 +249,9 @@ struct RawMode {
   }
 
   ~RawMode() {
+    const sigset_t all = every_signal();
     sigset_t previous{};
-    sigprocmask(SIG_BLOCK, &handled().set, &previous);
+    sigprocmask(SIG_BLOCK, &all, &previous);
     restore_mode();
     g_waiting = 0;
     handlers.uninstall();
