@@ -39,7 +39,13 @@ struct Job {
   bool background = false;
   bool leads_session = false;  // leads its own session on the terminal, as under exec or ssh -t
   std::vector<int> ignored;    // signals the job starts with ignored, as under nohup
+  std::vector<int> blocked;    // and blocked
 };
+
+// Each test runs on this system and, where a library can be preloaded into
+// the tool, again on one at the edge of what POSIX allows
+// (hostile_system.cpp), where calls are interrupted.
+const char* g_preload = "";
 
 void close_all_but(std::initializer_list<int> keep) {
   for (int fd = 3; fd < 256; ++fd) {
@@ -50,6 +56,10 @@ void close_all_but(std::initializer_list<int> keep) {
 [[noreturn]] void exec_job(const Job& job, int terminal) {
   for (const int sig : {SIGTTOU, SIGTTIN, SIGTSTP}) signal(sig, SIG_DFL);
   for (const int sig : job.ignored) signal(sig, SIG_IGN);
+  sigset_t blocked{};
+  for (const int sig : job.blocked) sigaddset(&blocked, sig);
+  sigprocmask(SIG_SETMASK, &blocked, nullptr);
+  if (*g_preload != '\0') setenv("LD_PRELOAD", g_preload, 1);
   const rlimit no_core{0, 0};
   setrlimit(RLIMIT_CORE, &no_core);
   for (int fd = 0; fd <= 2; ++fd) dup2(terminal, fd);
@@ -228,9 +238,20 @@ Job paused(const std::string& out) { return {.args = {three_page_file(), "-p"}, 
 
 bool exited_with(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
 
+class Terminal : public testing::TestWithParam<const char*> {
+  void SetUp() override { g_preload = GetParam(); }
+};
+constexpr const char* kSystems[] = {"",
+#ifdef MARVIX_HOSTILE_SYSTEM
+                                    MARVIX_HOSTILE_SYSTEM
+#endif
+};
+INSTANTIATE_TEST_SUITE_P(, Terminal, testing::ValuesIn(kSystems),
+                         [](const auto& system) { return *system.param ? "hostile" : "native"; });
+
 }  // namespace
 
-TEST(Terminal, PauseWaitsForOneKeyWithoutEcho) {
+TEST_P(Terminal, PauseWaitsForOneKeyWithoutEcho) {
   const std::string out = test::temp_path("pages.out");
   Session s(paused(out));
   ASSERT_TRUE(s.wait_for_prompts(1));
@@ -257,7 +278,7 @@ TEST(Terminal, PauseWaitsForOneKeyWithoutEcho) {
   EXPECT_EQ(s.screen.find_first_of("z[", seen), std::string::npos);  // no key was echoed
 }
 
-TEST(Terminal, ThePromptShowsWhereTheKeyIsPressed) {
+TEST_P(Terminal, ThePromptShowsWhereTheKeyIsPressed) {
   // Standard error elsewhere (the manual's own example): the prompt still
   // stands on the terminal the key is read from.
   Job job = paused(test::temp_path("quiet.out"));
@@ -268,7 +289,7 @@ TEST(Terminal, ThePromptShowsWhereTheKeyIsPressed) {
   EXPECT_TRUE(s.still_waiting());
 }
 
-TEST(Terminal, EveryFatalSignalRestoresTheModeAndStillEndsTheRun) {
+TEST_P(Terminal, EveryFatalSignalRestoresTheModeAndStillEndsTheRun) {
   for (const int sig :
        {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ}) {
     Session s(paused(test::temp_path("signal.out")));
@@ -281,13 +302,14 @@ TEST(Terminal, EveryFatalSignalRestoresTheModeAndStillEndsTheRun) {
   }
 }
 
-TEST(Terminal, IgnoredSignalsStayIgnoredDuringThePause) {
+TEST_P(Terminal, IgnoredAndBlockedSignalsStaySoDuringThePause) {
   Job job = paused(test::temp_path("nohup.out"));
   job.ignored = {SIGHUP, SIGINT, SIGQUIT};
+  job.blocked = {SIGTERM};
   Session s(job);
   ASSERT_TRUE(s.wait_for_prompts(1));
   ASSERT_TRUE(s.wait_for_raw_mode());
-  for (const int sig : job.ignored) kill(s.job, sig);
+  for (const int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) kill(s.job, sig);
   EXPECT_TRUE(s.still_waiting());
   for (int pause = 1; pause <= 3; ++pause) {
     ASSERT_TRUE(s.wait_for_prompts(pause));
@@ -298,7 +320,7 @@ TEST(Terminal, IgnoredSignalsStayIgnoredDuringThePause) {
   EXPECT_TRUE(s.mode_unchanged());
 }
 
-TEST(Terminal, JobControlDuringThePause) {
+TEST_P(Terminal, JobControlDuringThePause) {
   // Started in the background, the run stops at the pause without touching
   // the terminal, which is in the shell's editing mode, and waits once it is
   // brought to the foreground; in the end the terminal has the mode it was
@@ -314,6 +336,9 @@ TEST(Terminal, JobControlDuringThePause) {
   s.foreground();
   ASSERT_TRUE(s.wait_for_prompts(1));
   ASSERT_TRUE(s.wait_for_raw_mode());
+  EXPECT_TRUE(s.still_waiting());
+  const std::string page = test::read_file(out);
+  EXPECT_EQ(std::count(page.begin(), page.end(), '\n'), 23);  // the first pause waits
   s.type("#");
 
   // Stopped during the second pause, twice: the mode goes back first; after
@@ -341,7 +366,7 @@ TEST(Terminal, JobControlDuringThePause) {
   EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 73 + 3 * 3);
 }
 
-TEST(Terminal, AStopThatCannotComeLeavesThePauseRaw) {
+TEST_P(Terminal, AStopThatCannotComeLeavesThePauseRaw) {
   // Leading its own session, the run is an orphaned process group: the
   // kernel discards SIGTSTP, and no SIGCONT follows. The pause goes on, and
   // one key, not echoed, still ends it.
@@ -365,7 +390,7 @@ TEST(Terminal, AStopThatCannotComeLeavesThePauseRaw) {
   EXPECT_TRUE(exited_with(s.wait_job(), 0));
 }
 
-TEST(Terminal, ARunStoppedInTheBackgroundCanBeEnded) {
+TEST_P(Terminal, ARunStoppedInTheBackgroundCanBeEnded) {
   Job job = paused(test::temp_path("stopped.out"));
   job.background = true;
   Session s(job);
@@ -379,19 +404,21 @@ TEST(Terminal, ARunStoppedInTheBackgroundCanBeEnded) {
   EXPECT_TRUE(s.mode_is(editing));
 }
 
-TEST(Terminal, ABackgroundRunThatCannotBeStoppedLeavesTheTerminalAlone) {
-  // With SIGTTOU ignored nothing stops a run in the background from
-  // changing the terminal's mode; it must not, so it does not wait.
-  Job job = paused(test::temp_path("unstoppable.out"));
-  job.background = true;
-  job.ignored = {SIGTTOU};
-  Session s(job);
-  const termios editing = s.mode();
-  EXPECT_TRUE(exited_with(s.wait_job(), 0));
-  EXPECT_TRUE(s.mode_is(editing));
+TEST_P(Terminal, ABackgroundRunThatCannotBeStoppedLeavesTheTerminalAlone) {
+  // With SIGTTOU ignored or blocked nothing stops a run in the background
+  // from changing the terminal's mode; it must not, so it does not wait.
+  for (const bool ignored : {true, false}) {
+    Job job = paused(test::temp_path("unstoppable.out"));
+    job.background = true;
+    (ignored ? job.ignored : job.blocked) = {SIGTTOU};
+    Session s(job);
+    const termios editing = s.mode();
+    EXPECT_TRUE(exited_with(s.wait_job(), 0)) << (ignored ? "ignored" : "blocked");
+    EXPECT_TRUE(s.mode_is(editing));
+  }
 }
 
-TEST(Terminal, APageOnTheTerminalStandsAboveThePrompt) {
+TEST_P(Terminal, APageOnTheTerminalStandsAboveThePrompt) {
   Session s(paused(""));
   ASSERT_TRUE(s.wait_for_prompts(1));
   // Standard output is the terminal: the first 23 lines were flushed before
@@ -405,7 +432,7 @@ TEST(Terminal, APageOnTheTerminalStandsAboveThePrompt) {
   EXPECT_LT(s.screen.find("21    1"), s.screen.rfind("press a key..."));
 }
 
-TEST(Terminal, APagePipedElsewhereGoesOutBeforeTheWait) {
+TEST_P(Terminal, APagePipedElsewhereGoesOutBeforeTheWait) {
   int pipe_fds[2];
   ASSERT_EQ(pipe(pipe_fds), 0);
   Job job = paused("");
@@ -431,7 +458,7 @@ TEST(Terminal, APagePipedElsewhereGoesOutBeforeTheWait) {
   EXPECT_TRUE(s.mode_unchanged());
 }
 
-TEST(Terminal, AClosedStandardOutputIsNotListedOnTheTerminal) {
+TEST_P(Terminal, AClosedStandardOutputIsNotListedOnTheTerminal) {
   Session s(paused("-"));
   EXPECT_TRUE(exited_with(s.wait_job(), 1));
   ASSERT_TRUE(s.wait_for("error: could not write output."));
@@ -439,7 +466,7 @@ TEST(Terminal, AClosedStandardOutputIsNotListedOnTheTerminal) {
   EXPECT_EQ(s.screen.find("press a key..."), std::string::npos);
 }
 
-TEST(Terminal, ControlBytesFromOutsideAreShownSafely) {
+TEST_P(Terminal, ControlBytesFromOutsideAreShownSafely) {
   const std::string name = test::temp_path("x\x1b[1m.dbg");
   test::write_temp("x\x1b[1m.dbg", dbg::debug_file({}, {{0, dbg::NO_CLASS, 0, 0, 0, "c\x1b]0;t\x07"}},
                                                    {{1, 0, 0, "a\x7f\x01"}}));
