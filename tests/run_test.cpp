@@ -16,11 +16,13 @@ const std::string kSyntax = "syntax: marvix file.dbg [-p]\n";
 
 std::string dump_line(const std::string& name) { return "dump file: \"" + name + "\"\n"; }
 
-void expect_failure(const test::Run& run, const std::string& err) {
-  EXPECT_EQ(run.status, 1);
+void expect_run(const test::Run& run, int status, const std::string& err, const std::string& out = "") {
+  EXPECT_EQ(run.status, status);
   EXPECT_EQ(run.err, err);
-  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.out, out);
 }
+
+void expect_failure(const test::Run& run, const std::string& err) { expect_run(run, 1, err); }
 
 std::string sample_listing() { return test::read_file(MARVIX_SAMPLE_LISTING); }
 
@@ -33,28 +35,25 @@ TEST(Run, ArgumentRules) {
   expect_failure(run_marvix({f, "-pp"}), banner() + "unknown parameters.\n" + kSyntax);
   expect_failure(run_marvix({"-p", f}), banner() + "unknown parameters.\n" + kSyntax);
   expect_failure(run_marvix({f, "-p", "x"}), banner() + kSyntax);
-  for (const char* pause : {"-p", "-P"}) {
-    const test::Run run = run_marvix({f, pause});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, banner() + dump_line(f));  // 16 lines: no pause
-    EXPECT_EQ(run.out, test::kWorkedListing);
-  }
 }
 
 TEST(Run, WorkedExampleAndSample) {
   const std::string f = test::write_temp("worked.dbg", test::worked_example());
-  test::Run run = run_marvix({f});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, banner() + dump_line(f));
-  EXPECT_EQ(run.out, test::kWorkedListing);
-
-  run = run_marvix({MARVIX_SAMPLE});
+  for (const char* pause : {"", "-p", "-P"}) {  // 16 lines: no pause
+    expect_run(run_marvix(*pause ? std::vector<std::string>{f, pause} : std::vector<std::string>{f}), 0,
+               banner() + dump_line(f), test::kWorkedListing);
+  }
+  test::Run run = run_marvix({MARVIX_SAMPLE});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, sample_listing());
 
   // Devices and pipes are read like files.
   run = run_marvix({"/dev/stdin"}, {.stdin_path = f});
   EXPECT_EQ(run.out, test::kWorkedListing);
+
+  // Control bytes reach files and pipes as they stand.
+  const std::string c = test::write_temp("control.dbg", dbg::debug_file({{0, 1, "\x1b[31mred\x07"}}, {}, {}));
+  EXPECT_NE(run_marvix({c}).out.find("DEFAULT      \x1b[31mred\x07\n"), std::string::npos);
 }
 
 TEST(Run, EveryFailureHasItsMessageAndStatusOne) {
@@ -67,8 +66,9 @@ TEST(Run, EveryFailureHasItsMessageAndStatusOne) {
   };
   const std::string magic(dbg::kMagic);
   const std::string wrong = "error: wrong file type or version.\n";
-  for (const std::string& f : {with("empty.dbg", ""), with("v101.dbg", "[tolvane|dbg|v1.01]\r\n\x1b[end]"),
-                               with("nocr.dbg", "[tolvane|dbg|v1.00]\n\x1b[end]")}) {
+  for (const std::string& f :
+       {with("empty.dbg", ""), with("v101.dbg", "[tolvane|dbg|v1.01]\r\n\x1b[end]"),
+        with("nocr.dbg", "[tolvane|dbg|v1.00]\n\x1b[end]"), with("short.dbg", magic.substr(0, 21))}) {
     expect_failure(run_marvix({f}), banner() + dump_line(f) + wrong);
   }
   std::string f = with("magic.dbg", magic);
@@ -88,9 +88,7 @@ TEST(Run, EveryFailureHasItsMessageAndStatusOne) {
   const dbg::Bytes whole = test::worked_example();
   f = test::write_temp("cut.dbg", dbg::Bytes(whole.begin(), whole.end() - 8));  // inside the last name list
   expect_failure(run_marvix({f}), banner() + dump_line(f) + "error: unexpected end of file.\n");
-}
-
-TEST(Run, EndlessDevicesStopAtTheSizeLimit) {
+  // Endless devices stop at the size limit.
   for (const char* device : {"/dev/zero", "/dev/urandom"}) {
     expect_failure(run_marvix({device}), banner() + dump_line(device) + "error: out of memory.\n");
   }
@@ -188,9 +186,7 @@ TEST(Run, OutOfMemoryEndsWithItsMessageAndWhatOnlySpeedsUpFallsBack) {
   const std::string f = test::write_temp("many.dbg", big);
   const char* argv[] = {"marvix", f.c_str()};
   test::Run run = test::run_with_memory_budget(big.size() + (3 << 20), [&] { return marvix::run(2, argv); });
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, banner() + dump_line(f) + "error: out of memory.\n");
-  EXPECT_EQ(run.out.size(), 0u);
+  expect_failure(run, banner() + dump_line(f) + "error: out of memory.\n");
 
   // With room to walk the paths but none for the path cache or the 2 MiB
   // output buffer, the listing is still whole.
@@ -247,10 +243,4 @@ TEST(Run, NonBlockingPipesTakeEverything) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err.size(),
             (banner() + dump_line(g) + "error: undefined entry (), abort.\n").size() + (1 << 20));
-}
-
-TEST(Run, ControlBytesReachFilesAndPipesAsTheyStand) {
-  const std::string f = test::write_temp("control.dbg", dbg::debug_file({{0, 1, "\x1b[31mred\x07"}}, {}, {}));
-  const test::Run run = run_marvix({f});
-  EXPECT_NE(run.out.find("DEFAULT      \x1b[31mred\x07\n"), std::string::npos);
 }

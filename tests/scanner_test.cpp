@@ -7,20 +7,6 @@
 
 using namespace marvix;
 
-TEST(Magic, OnlyTheExactMagicPasses) {
-  const auto check = [](const std::string& text) {
-    DebugImage image;
-    image_from_bytes(dbg::Bytes(text.begin(), text.end()), image);
-    return check_magic(image);
-  };
-  EXPECT_TRUE(check(std::string(kMagic) + "[end]"));
-  EXPECT_TRUE(check(std::string(kMagic)));
-  EXPECT_FALSE(check(""));
-  EXPECT_FALSE(check(std::string(kMagic.substr(0, 21))));
-  EXPECT_FALSE(check("[tolvane|dbg|v1.01]\r\n\x1b[end]"));
-  EXPECT_FALSE(check("[tolvane|dbg|v1.00]\n\x1b[end]"));  // CR lost to a line-end conversion
-}
-
 namespace {
 
 struct Scanned {
