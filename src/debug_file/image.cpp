@@ -11,16 +11,6 @@ namespace {
 // more than the file fills.
 std::size_t image_size_for(std::size_t file_size) { return (file_size / kBlockSize + 1) * kBlockSize; }
 
-// Moves the bytes read so far into room for the largest image, for a
-// regular file that grows while it is read.
-bool grow_to_max(DebugImage& image, std::size_t used) {
-  DebugImage bigger;
-  if (!allocate_block(bigger.memory, kMaxImageSize)) return false;
-  std::memcpy(bigger.data(), image.data(), used);
-  image = std::move(bigger);
-  return true;
-}
-
 // The callers have refused any file over kMaxFileSize, so the count fits.
 LoadStatus finish(DebugImage& image, std::size_t file_size) {
   image.file_size = file_size;
@@ -52,7 +42,12 @@ LoadStatus load_image(const InputFile& file, DebugImage& image) {
   for (;;) {
     if (used == capacity) {
       if (capacity == kMaxImageSize) return LoadStatus::out_of_memory;
-      if (!grow_to_max(image, used)) return LoadStatus::out_of_memory;
+      // A regular file that grows while it is read (or sizes itself 0, as
+      // files in /proc do): move what was read into the largest image.
+      DebugImage bigger;
+      if (!allocate_block(bigger.memory, kMaxImageSize)) return LoadStatus::out_of_memory;
+      std::memcpy(bigger.data(), image.data(), used);
+      image = std::move(bigger);
       capacity = kMaxImageSize;
     }
     const std::ptrdiff_t got = read_input(file, image.data() + used, capacity - used);
