@@ -39,10 +39,8 @@ TEST(Run, ArgumentRules) {
 
 TEST(Run, WorkedExampleAndSample) {
   const std::string f = test::write_temp("worked.dbg", test::worked_example());
-  for (const char* pause : {"", "-p", "-P"}) {  // 16 lines: no pause
-    expect_run(run_marvix(*pause ? std::vector<std::string>{f, pause} : std::vector<std::string>{f}), 0,
-               banner() + dump_line(f), test::kWorkedListing);
-  }
+  for (const std::vector<std::string>& args : {std::vector<std::string>{f}, {f, "-p"}, {f, "-P"}})
+    expect_run(run_marvix(args), 0, banner() + dump_line(f), test::kWorkedListing);  // 16 lines: no pause
   test::Run run = run_marvix({MARVIX_SAMPLE});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, sample_listing());
@@ -97,7 +95,7 @@ TEST(Run, EveryFailureHasItsMessageAndStatusOne) {
 TEST(Run, OutputThatCannotBeWritten) {
   const std::string f = test::write_temp("out.dbg", test::worked_example());
   const std::string failed = banner() + dump_line(f) + "error: could not write output.\n";
-  for (const std::string& out : {"/dev/full", "-"}) {
+  for (const char* out : {"/dev/full", "-"}) {
     expect_failure(run_marvix({f}, {.stdout_path = out}), failed);
     expect_failure(run_marvix({f, "-p"}, {.stdout_path = out}), failed);
   }
