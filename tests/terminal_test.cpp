@@ -167,17 +167,13 @@ struct Session {
     pollfd p{from_shell, POLLIN, 0};
     return poll(&p, 1, 20000) == 1 && read(from_shell, value, size) == static_cast<ssize_t>(size);
   }
-  // The job's next stop or end, as a wait status; -1 when none comes.
-  int wait_job() {
-    int status = -1;
-    if (write(to_shell, "w", 1) != 1 || !reply(&status, sizeof status)) return -1;
-    return status;
+  // The shell's reply to a command (for 'w', the job's wait status); -1 when none comes.
+  int command(char c) {
+    int answer = -1;
+    return write(to_shell, &c, 1) == 1 && reply(&answer, sizeof answer) ? answer : -1;
   }
-  void foreground() {
-    int done = 0;
-    ASSERT_EQ(write(to_shell, "f", 1), 1);
-    ASSERT_TRUE(reply(&done, sizeof done));
-  }
+  int wait_job() { return command('w'); }
+  void foreground() { EXPECT_EQ(command('f'), 0); }
 
   // Reads the screen until `text` stands on it `count` times.
   bool wait_for(const std::string& text, int count = 1) {
@@ -276,8 +272,12 @@ TEST_P(Terminal, PauseWaitsForOneKeyWithoutEcho) {
 }
 
 TEST_P(Terminal, EveryFatalSignalRestoresTheModeAndStillEndsTheRun) {
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF,
-                        SIGXCPU, SIGXFSZ, SIGRTMIN, SIGRTMAX}) {
+  std::vector<int> signals{SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGUSR1,  SIGUSR2, SIGALRM,
+                           SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGRTMIN, SIGRTMAX};
+#ifdef MARVIX_EMULATED
+  signals.pop_back();  // qemu-user cannot deliver the highest real-time signals
+#endif
+  for (const int sig : signals) {
     Session s(paused(test::temp_path("signal.out")));
     ASSERT_TRUE(s.at_pause(1));
     kill(s.job, sig);
