@@ -26,10 +26,6 @@ std::string label_path(const std::vector<dbg::Class>& classes, std::uint32_t own
   return text.substr(row + 32, text.size() - row - 32 - 2);
 }
 
-int line_count(const std::string& text) {
-  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-}
-
 }  // namespace
 
 TEST(Listing, WorkedExampleByteForByte) {
@@ -135,16 +131,16 @@ TEST(Pager, PausesAfterEvery23LinesAcrossListings) {
   EXPECT_EQ(text.find("\n\n\n\n"), std::string::npos);
   // 23 lines: one pause, after the closing empty line.
   text = listing_of(files(20), {}, {}, true);
-  EXPECT_EQ(line_count(text), 23 + 3);
+  EXPECT_EQ(test::line_count(text), 23 + 3);
   EXPECT_EQ(text.substr(text.size() - 6), "f\n\n\n\n\n");
   // The counter runs on into the next listing: 22 file lines, then the
   // class title is the 23rd.
   text = listing_of(files(19), {{0, dbg::NO_CLASS, 0, 0, 0, "c"}}, {}, true);
   EXPECT_NE(text.find("f\n\n[class]\n\n\n\nitem"), std::string::npos);
   // And without the switch nothing is added.
-  EXPECT_EQ(line_count(listing_of(files(100), {}, {}, false)), 103);
+  EXPECT_EQ(test::line_count(listing_of(files(100), {}, {}, false)), 103);
   const test::Dump d = test::dump(dbg::debug_file(files(100), {}, {}), true);
-  EXPECT_EQ(line_count(d.out), 103 + 3 * (103 / 23));
+  EXPECT_EQ(test::line_count(d.out), 103 + 3 * (103 / 23));
   // Standard error has the prompts, but on Windows, where the console
   // device has them.
   const std::string prompts = "\npress a key...\npress a key...\npress a key...\npress a key...";

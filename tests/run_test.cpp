@@ -130,7 +130,7 @@ TEST(Run, PauseWithoutATerminalStillPromptsAndGoesOn) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, banner() + dump_line(f) + "\npress a key...");
   EXPECT_NE(run.out.find("\n20    1        DEFAULT      f.asm\n\n\n\n21 "), std::string::npos);
-  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 43 + 3);
+  EXPECT_EQ(test::line_count(run.out), 43 + 3);
 
   // Many pages: every prompt is written, however they are batched.
   files.resize(7000);
@@ -140,7 +140,7 @@ TEST(Run, PauseWithoutATerminalStillPromptsAndGoesOn) {
   std::string prompts;
   for (int i = 0; i < 7003 / 23; ++i) prompts += "\npress a key...";
   EXPECT_EQ(run.err, banner() + dump_line(f) + prompts);
-  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 7003 + 3 * (7003 / 23));
+  EXPECT_EQ(test::line_count(run.out), 7003 + 3 * (7003 / 23));
 
   // Both into one file (2>&1, as in logs of CI and cron): each prompt
   // stands right after its 23rd line.

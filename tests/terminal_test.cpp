@@ -231,8 +231,6 @@ Job paused(const std::string& out) { return {.args = {three_page_file(), "-p"}, 
 
 bool exited_with(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
 
-long lines_in(const std::string& path) { return std::ranges::count(test::read_file(path), '\n'); }
-
 class Terminal : public testing::TestWithParam<const char*> {
   void SetUp() override { g_preload = GetParam(); }
 };
@@ -267,7 +265,7 @@ TEST_P(Terminal, PauseWaitsForOneKeyWithoutEcho) {
   s.type("\x03");  // Ctrl+C is just a key here
   EXPECT_TRUE(exited_with(s.wait_job(), 0));
   EXPECT_TRUE(s.mode_unchanged());
-  EXPECT_EQ(lines_in(out), 73 + 3 * 3);
+  EXPECT_EQ(test::line_count(test::read_file(out)), 73 + 3 * 3);
   EXPECT_EQ(s.screen.find_first_of("z[", seen), std::string::npos);  // no key was echoed
 }
 
@@ -324,7 +322,7 @@ TEST_P(Terminal, JobControlDuringThePause) {
   s.foreground();
   ASSERT_TRUE(s.at_pause(1));
   EXPECT_TRUE(s.still_waiting());
-  EXPECT_EQ(lines_in(out), 23);  // the first pause waits
+  EXPECT_EQ(test::line_count(test::read_file(out)), 23);  // the first pause waits
   s.type("#");
 
   // Stopped during the second pause, twice: the mode goes back first; after
@@ -350,7 +348,7 @@ TEST_P(Terminal, JobControlDuringThePause) {
   EXPECT_TRUE(exited_with(s.wait_job(), 0));
   EXPECT_TRUE(s.mode_unchanged());
   EXPECT_EQ(s.screen.find_first_of("#%&"), std::string::npos);  // no key was echoed
-  EXPECT_EQ(lines_in(out), 73 + 3 * 3);
+  EXPECT_EQ(test::line_count(test::read_file(out)), 73 + 3 * 3);
 }
 
 TEST_P(Terminal, AStopThatCannotComeLeavesThePauseRaw) {
@@ -424,7 +422,7 @@ TEST_P(Terminal, APagePipedElsewhereGoesOutBeforeTheWait) {
   ASSERT_EQ(poll(&ready, 1, 2000), 1);
   std::string page(4096, '\0');
   page.resize(static_cast<std::size_t>(std::max<ssize_t>(read(pipe_fds[0], page.data(), page.size()), 0)));
-  EXPECT_EQ(std::count(page.begin(), page.end(), '\n'), 23);
+  EXPECT_EQ(test::line_count(page), 23);
   EXPECT_NE(page.find("\n19    1        DEFAULT      f\n"), std::string::npos);
 
   // The reader goes away: the next pause ends the run, quietly.

@@ -2,6 +2,7 @@
 // in-process dump, and the worked example.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@ namespace test {
 std::string temp_path(const std::string& name);
 std::string write_temp(const std::string& name, const dbg::Bytes& bytes);
 std::string read_file(const std::string& path);
+inline long line_count(const std::string& text) { return std::ranges::count(text, '\n'); }
 
 // Loads bytes from memory and runs check, scan and listings in-process.
 struct Dump {

@@ -102,6 +102,22 @@ sigset_t every_signal() {
   return all;
 }
 
+// Holds every signal; returns the mask to put back.
+sigset_t hold_every_signal() {
+  const sigset_t all = every_signal();
+  sigset_t previous{};
+  sigprocmask(SIG_BLOCK, &all, &previous);
+  return previous;
+}
+
+// A set of one signal.
+sigset_t just(int sig) {
+  sigset_t one{};
+  sigemptyset(&one);
+  sigaddset(&one, sig);
+  return one;
+}
+
 bool in_foreground() { return tcgetpgrp(g_tty) == getpgrp(); }
 
 // Puts the saved mode back, if it is still ours to restore. Every signal is
@@ -145,9 +161,7 @@ void on_stop_signal(int sig) {
   restore_mode();
   set_action(sig, SIG_DFL);
   raise(sig);
-  sigset_t only{};
-  sigemptyset(&only);
-  sigaddset(&only, sig);
+  const sigset_t only = just(sig);
   sigprocmask(SIG_UNBLOCK, &only, nullptr);  // the process stops here
   set_action(sig, on_stop_signal);
   // ... unless its process group is orphaned (the run leads its own
@@ -176,9 +190,7 @@ bool stop_in_background() {
   sigaction(SIGTTOU, nullptr, &ttou);
   sigprocmask(SIG_BLOCK, nullptr, &mask);
   if (ttou.sa_handler == SIG_IGN || sigismember(&mask, SIGTTOU) == 1) return false;
-  sigset_t cont{};
-  sigemptyset(&cont);
-  sigaddset(&cont, SIGCONT);
+  const sigset_t cont = just(SIGCONT);
   sigprocmask(SIG_BLOCK, &cont, nullptr);
   kill(0, SIGTTOU);  // delivered, and the process stopped, before kill returns
   const bool stopped = continue_pending();
@@ -234,9 +246,7 @@ struct RawMode {
     g_raw_mode.c_cc[VMIN] = 1;
     g_raw_mode.c_cc[VTIME] = 0;
 
-    const sigset_t all = every_signal();
-    sigset_t previous{};
-    sigprocmask(SIG_BLOCK, &all, &previous);
+    const sigset_t previous = hold_every_signal();
     handlers.install();
     g_waiting = 1;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
@@ -249,9 +259,7 @@ struct RawMode {
   }
 
   ~RawMode() {
-    const sigset_t all = every_signal();
-    sigset_t previous{};
-    sigprocmask(SIG_BLOCK, &all, &previous);
+    const sigset_t previous = hold_every_signal();
     restore_mode();
     g_waiting = 0;
     handlers.uninstall();
