@@ -15,7 +15,7 @@ namespace test {
 std::string temp_path(const std::string& name);
 std::string write_temp(const std::string& name, const dbg::Bytes& bytes);
 std::string read_file(const std::string& path);
-inline long line_count(const std::string& text) { return std::ranges::count(text, '\n'); }
+inline int line_count(const std::string& text) { return static_cast<int>(std::ranges::count(text, '\n')); }
 
 // Loads bytes from memory and runs check, scan and listings in-process.
 struct Dump {
