@@ -4,6 +4,5 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #undef MADV_HUGEPAGE
-#undef MAP_NORESERVE
-#undef MAP_POPULATE
+#undef MREMAP_MAYMOVE
 #undef F_SETPIPE_SZ

@@ -1,7 +1,7 @@
 #include "debug_file/image.h"
 
+#include <algorithm>
 #include <cstring>
-#include <utility>
 
 namespace marvix {
 
@@ -10,6 +10,18 @@ namespace {
 // Room for a file of `file_size` bytes plus its zero tail: whole blocks, one
 // more than the file fills.
 std::size_t image_size_for(std::size_t file_size) { return (file_size / kBlockSize + 1) * kBlockSize; }
+
+// Twice the room, up to the largest image, keeping the bytes read into the
+// full block: moved by the system where it can, else copied.
+bool grow(MemoryBlock& memory) {
+  const std::size_t bytes = std::min(memory.size + memory.size, kMaxImageSize);
+  if (remap_block(memory, bytes)) return true;
+  MemoryBlock bigger;
+  if (!allocate_block(bigger, bytes)) return false;
+  std::memcpy(bigger.data, memory.data, memory.size);
+  memory = std::move(bigger);
+  return true;
+}
 
 // The callers have refused any file over kMaxFileSize, so the count fits.
 LoadStatus finish(DebugImage& image, std::size_t file_size) {
@@ -22,17 +34,13 @@ LoadStatus finish(DebugImage& image, std::size_t file_size) {
 
 LoadStatus load_image(const InputFile& file, DebugImage& image) {
   image = DebugImage{};
-  // A regular file is sized once; anything else (a pipe, a device, or a
-  // file that grows while it is read) may need the largest image.
-  std::size_t capacity = kMaxImageSize;
-  std::uint64_t size = 0;
-  if (regular_file_size(file, size)) {
-    // Its size already says whether it can load: refuse before reading.
-    if (size > kMaxFileSize) return LoadStatus::out_of_memory;
-    capacity = image_size_for(static_cast<std::size_t>(size));
-  }
-  if (!allocate_block(image.memory, capacity)) return LoadStatus::out_of_memory;
-  enlarge_pipe(file);
+  // A regular file's size says at once whether it can load, and how much
+  // room it needs. Anything else (a pipe, a device, a file that grows
+  // while it is read) starts small, and its image grows as data arrives.
+  const std::uint64_t size = prepare_input(file);
+  if (size > kMaxFileSize) return LoadStatus::out_of_memory;
+  if (!allocate_block(image.memory, image_size_for(static_cast<std::size_t>(size))))
+    return LoadStatus::out_of_memory;
 
   // Read until end of file. Filling the largest image means the file has at
   // least 65535 blocks of bytes, and one that fills the 65535th block would
@@ -40,17 +48,11 @@ LoadStatus load_image(const InputFile& file, DebugImage& image) {
   // than read an endless device to its end.
   std::size_t used = 0;
   for (;;) {
-    if (used == capacity) {
-      if (capacity == kMaxImageSize) return LoadStatus::out_of_memory;
-      // A regular file that grows while it is read (or sizes itself 0, as
-      // files in /proc do): move what was read into the largest image.
-      DebugImage bigger;
-      if (!allocate_block(bigger.memory, kMaxImageSize)) return LoadStatus::out_of_memory;
-      std::memcpy(bigger.data(), image.data(), used);
-      image = std::move(bigger);
-      capacity = kMaxImageSize;
+    if (used == image.memory.size) {
+      if (used == kMaxImageSize) return LoadStatus::out_of_memory;
+      if (!grow(image.memory)) return LoadStatus::out_of_memory;
     }
-    const std::ptrdiff_t got = read_input(file, image.data() + used, capacity - used);
+    const std::ptrdiff_t got = read_input(file, image.data() + used, image.memory.size - used);
     if (got < 0) return LoadStatus::read_error;
     if (got == 0) break;
     used += static_cast<std::size_t>(got);

@@ -21,7 +21,7 @@ inline constexpr std::size_t kMaxFileSize = kMaxImageSize - 1;         // 67,107
 
 // Owns the bytes.
 struct DebugImage {
-  MemoryBlock memory;         // at least size() bytes
+  MemoryBlock memory;         // at least size() bytes, once loaded
   std::size_t file_size = 0;  // bytes that came from the file
   std::uint16_t blocks = 0;
 
@@ -31,8 +31,7 @@ struct DebugImage {
 
 enum class LoadStatus { ok, out_of_memory, read_error };
 
-// Reads the open file to its end. A regular file is sized once up front;
-// pipes and devices are read into room for the largest image.
+// Reads the open file to its end.
 LoadStatus load_image(const InputFile& file, DebugImage& image);
 // The same image from bytes already in memory.
 LoadStatus image_from_bytes(std::span<const std::uint8_t> bytes, DebugImage& image);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 namespace marvix {
 
@@ -20,7 +21,8 @@ extern const bool kStandardOutputCrlf;
 
 // Process setup, before anything is opened: a write to a pipe whose reader
 // has gone fails instead of ending the process, and a closed standard
-// descriptor is occupied, so that no file opened later takes its number.
+// output or error is occupied, so that no file opened later takes its
+// number.
 void setup_process();
 
 bool is_terminal(int fd);
@@ -46,13 +48,10 @@ struct InputFile {
 // open like files.
 bool open_input(const char* path, InputFile& file);
 
-// True, with the size, for a regular file; false for pipes, devices and
-// anything else whose size is not known before it is read.
-bool regular_file_size(const InputFile& file, std::uint64_t& size);
-
-// Asks for a larger buffer when the input is a pipe, so that a large file
-// arrives in fewer, larger reads. Only a request: refusal changes nothing.
-void enlarge_pipe(const InputFile& file);
+// Readies the file to be read whole: returns its size where it is known
+// before reading (a regular file), else 0. A pipe is asked for a larger
+// buffer, so that a large file arrives in fewer reads.
+std::uint64_t prepare_input(const InputFile& file);
 
 // Reads up to `size` bytes: the count read, 0 at end of file, -1 on error.
 // An interrupted read is retried.
@@ -67,29 +66,34 @@ enum class WriteStatus {
 // Writes all bytes, continuing partial and interrupted writes.
 WriteStatus write_all(int fd, const char* bytes, std::size_t size);
 
-// Large zero-filled memory straight from the system, for the image, the
-// output buffer and the class-path cache. Pages are only backed once
-// touched, so a block may be sized for the worst case. Faulting memory in
-// 4 KiB at a time costs more than formatting a whole listing, so where the
-// system takes huge-page advice, a block of 1 MiB or more is aligned to
-// 2 MiB, sized in whole 2 MiB units and advised for huge pages (advice
-// only: where the kernel refuses, nothing else changes). Smaller blocks keep
-// small pages, since a huge page is zeroed whole however little of it is
-// used.
+// Zero-filled memory straight from the system, for the image and the
+// class-path tables, whose pages are only backed once touched. Faulting in
+// 4 KiB pages costs more than formatting a listing, so where the system
+// has huge pages, blocks of one or more are aligned and advised for them.
+void release_block(std::uint8_t* data, std::size_t size);
+
 struct MemoryBlock {
   std::uint8_t* data = nullptr;
-  std::size_t size = 0;  // at least what was asked for
+  std::size_t size = 0;
 
   MemoryBlock() = default;
-  MemoryBlock(MemoryBlock&& other) noexcept;
-  MemoryBlock& operator=(MemoryBlock&& other) noexcept;
-  MemoryBlock(const MemoryBlock&) = delete;
-  MemoryBlock& operator=(const MemoryBlock&) = delete;
-  ~MemoryBlock();
+  MemoryBlock(MemoryBlock&& other) noexcept { *this = std::move(other); }
+  // The block held before goes to `other`, which releases it.
+  MemoryBlock& operator=(MemoryBlock&& other) noexcept {
+    std::swap(data, other.data);
+    std::swap(size, other.size);
+    return *this;
+  }
+  ~MemoryBlock() { release_block(data, size); }
 };
 
 // False when the memory cannot be had; the block is then left empty.
 bool allocate_block(MemoryBlock& block, std::size_t bytes);
+
+// Grows a block in place or moves it, keeping its bytes, where the system
+// can do that without a copy (Linux); false elsewhere, and when the memory
+// cannot be had.
+bool remap_block(MemoryBlock& block, std::size_t bytes);
 
 // Windows only: the arguments, which Windows hands over as UTF-16, in UTF-8
 // (see utf16.h), with a null after the last. False when the memory cannot

@@ -8,14 +8,8 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
-#include <utility>
 
 #include "platform/platform.h"
-
-#if !defined(MAP_ANONYMOUS) && defined(MAP_ANON)
-#define MAP_ANONYMOUS MAP_ANON
-#endif
 
 namespace marvix {
 
@@ -24,14 +18,14 @@ const bool kStandardOutputCrlf = false;
 void setup_process() {
   // Output errors are seen as failed writes, never as a fatal signal.
   std::signal(SIGPIPE, SIG_IGN);
-  // With descriptor 1 or 2 closed, the debug file would be opened on it and
-  // the listing or a message written into it. Park /dev/null there instead:
-  // writes to a read-only descriptor fail, so a closed standard output is
-  // reported as an output error, and messages to a closed standard error
-  // are dropped.
-  for (int fd = 0; fd <= 2; ++fd) {
+  // With descriptor 1 or 2 closed, the debug file or the terminal opened
+  // for the pause would take its number, and the listing or a message would
+  // be written into it. Park /dev/null there instead: writes to a read-only
+  // descriptor fail, so a closed standard output is reported as an output
+  // error, and messages to a closed standard error are dropped.
+  for (int fd = kStdOut; fd <= kStdErr; ++fd) {
     if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
-      const int parked = open("/dev/null", fd == 2 ? O_WRONLY : O_RDONLY);
+      const int parked = open("/dev/null", fd == kStdErr ? O_WRONLY : O_RDONLY);
       if (parked >= 0 && parked != fd) close(parked);
     }
   }
@@ -67,22 +61,15 @@ bool open_input(const char* path, InputFile& file) {
   return !(fstat(fd, &st) == 0 && S_ISDIR(st.st_mode));
 }
 
-bool regular_file_size(const InputFile& file, std::uint64_t& size) {
+std::uint64_t prepare_input(const InputFile& file) {
   struct stat st {};
-  if (fstat(fd_of(file), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return false;
-  size = static_cast<std::uint64_t>(st.st_size);
-  return true;
-}
-
-void enlarge_pipe(const InputFile& file) {
+  if (fstat(fd_of(file), &st) != 0) return 0;
 #ifdef F_SETPIPE_SZ
-  // A pipe holds 64 KiB: a million-row file would take a thousand reads,
-  // each a switch to the writer and back.
-  struct stat st {};
-  if (fstat(fd_of(file), &st) == 0 && S_ISFIFO(st.st_mode)) fcntl(fd_of(file), F_SETPIPE_SZ, 1 << 20);
-#else
-  (void)file;
+  // A pipe holds 64 KiB: a large file would take a thousand reads, each a
+  // switch to the writer and back.
+  if (S_ISFIFO(st.st_mode)) fcntl(fd_of(file), F_SETPIPE_SZ, 1 << 20);
 #endif
+  return S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
 std::ptrdiff_t read_input(const InputFile& file, void* buffer, std::size_t size) {
@@ -96,17 +83,14 @@ std::ptrdiff_t read_input(const InputFile& file, void* buffer, std::size_t size)
 namespace {
 
 // A descriptor that a parent made non-blocking is full for the moment, not
-// broken: wait until it takes bytes again. select, since some systems
-// (macOS) cannot poll a terminal.
-bool wait_writable(int fd) {
-  if (fd >= FD_SETSIZE) return false;
-  for (;;) {
-    fd_set ready;
-    FD_ZERO(&ready);
-    FD_SET(fd, &ready);
-    if (select(fd + 1, nullptr, &ready, nullptr, nullptr) >= 0) return true;
-    if (errno != EINTR) return false;
-  }
+// broken: wait until it takes bytes again (an interrupted wait just means
+// another try). select, since some systems (macOS) cannot poll a terminal;
+// standard output and error lie far below FD_SETSIZE.
+void wait_writable(int fd) {
+  fd_set ready;
+  FD_ZERO(&ready);
+  FD_SET(fd, &ready);
+  select(fd + 1, nullptr, &ready, nullptr, nullptr);
 }
 
 }  // namespace
@@ -115,8 +99,12 @@ WriteStatus write_all(int fd, const char* bytes, std::size_t size) {
   while (size > 0) {
     const ssize_t done = write(fd, bytes, size);
     if (done < 0 && errno == EINTR) continue;
-    if (done < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && wait_writable(fd)) continue;
+    if (done < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      wait_writable(fd);
+      continue;
+    }
     if (done < 0 && errno == EPIPE) return WriteStatus::reader_gone;
+    // A device may take nothing and report no error: that is no progress.
     if (done <= 0) return WriteStatus::failed;
     bytes += done;
     size -= static_cast<std::size_t>(done);
@@ -126,82 +114,61 @@ WriteStatus write_all(int fd, const char* bytes, std::size_t size) {
 
 namespace {
 
-#if defined(MAP_ANONYMOUS)
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 std::uint8_t* map_anonymous(std::size_t bytes) {
-  int flags = MAP_PRIVATE | MAP_ANONYMOUS;
-#ifdef MAP_NORESERVE
-  // Sized for the worst case, mostly never touched: do not count it
-  // against the commit limit.
-  flags |= MAP_NORESERVE;
-#endif
-  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, flags, -1, 0);
+  void* const p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   return p == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(p);
 }
 
-void release(std::uint8_t* data, std::size_t size) { munmap(data, size); }
-
+// Advice only: where the kernel takes none, nothing else changes.
+void advise_huge_pages(std::uint8_t* data, std::size_t bytes) {
 #ifdef MADV_HUGEPAGE
+  if (bytes >= kHugePage) madvise(data, bytes, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)bytes;
+#endif
+}
 
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-constexpr std::size_t kHugeFrom = std::size_t{1} << 20;
-
-// Maps one huge page more than needed, then trims to an aligned run. Where
-// the address space is too tight for the extra page, an unaligned mapping
-// still works, only with more page faults.
-std::uint8_t* map_huge(std::size_t length) {
-  std::uint8_t* raw = map_anonymous(length + kHugePage);
-  if (raw == nullptr) return map_anonymous(length);
+// A block of a huge page or more starts on a huge-page boundary: one huge
+// page more is mapped, then trimmed. Where the address space is too tight
+// for that, an unaligned block still works, only with more page faults.
+std::uint8_t* map_block(std::size_t bytes) {
+  if (bytes < kHugePage) return map_anonymous(bytes);
+  std::uint8_t* const raw = map_anonymous(bytes + kHugePage);
+  if (raw == nullptr) return map_anonymous(bytes);
   const std::size_t head = (kHugePage - reinterpret_cast<std::uintptr_t>(raw) % kHugePage) % kHugePage;
   if (head > 0) munmap(raw, head);
-  munmap(raw + head + length, kHugePage - head);
-  madvise(raw + head, length, MADV_HUGEPAGE);
+  munmap(raw + head + bytes, kHugePage - head);
+  advise_huge_pages(raw + head, bytes);
   return raw + head;
 }
 
-std::uint8_t* map_block(std::size_t& bytes) {
-  if (bytes < kHugeFrom) return map_anonymous(bytes);
-  bytes = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-  return map_huge(bytes);
-}
-
-#else
-
-std::uint8_t* map_block(std::size_t& bytes) { return map_anonymous(bytes); }
-
-#endif
-
-#else  // no anonymous mappings: plain zeroed allocations
-
-std::uint8_t* map_block(std::size_t& bytes) { return static_cast<std::uint8_t*>(std::calloc(bytes, 1)); }
-void release(std::uint8_t* data, std::size_t) { std::free(data); }
-
-#endif
-
 }  // namespace
 
-MemoryBlock::MemoryBlock(MemoryBlock&& other) noexcept
-    : data(std::exchange(other.data, nullptr)), size(std::exchange(other.size, 0)) {}
-
-MemoryBlock& MemoryBlock::operator=(MemoryBlock&& other) noexcept {
-  if (this != &other) {
-    if (data != nullptr) release(data, size);
-    data = std::exchange(other.data, nullptr);
-    size = std::exchange(other.size, 0);
-  }
-  return *this;
-}
-
-MemoryBlock::~MemoryBlock() {
-  if (data != nullptr) release(data, size);
+void release_block(std::uint8_t* data, std::size_t size) {
+  if (data != nullptr) munmap(data, size);
 }
 
 bool allocate_block(MemoryBlock& block, std::size_t bytes) {
   block = MemoryBlock{};
-  if (bytes == 0) return false;
   block.data = map_block(bytes);
   block.size = block.data != nullptr ? bytes : 0;
   return block.data != nullptr;
+}
+
+bool remap_block(MemoryBlock& block, std::size_t bytes) {
+  void* moved = MAP_FAILED;
+#ifdef MREMAP_MAYMOVE
+  // The kernel moves the pages instead of copying them.
+  moved = mremap(block.data, block.size, bytes, MREMAP_MAYMOVE);
+#endif
+  if (moved == MAP_FAILED) return false;
+  block.data = static_cast<std::uint8_t*>(moved);
+  block.size = bytes;
+  advise_huge_pages(block.data, bytes);
+  return true;
 }
 
 }  // namespace marvix

@@ -145,16 +145,11 @@ bool open_input(const char* path, InputFile& file) {
   return true;
 }
 
-bool regular_file_size(const InputFile& file, std::uint64_t& size) {
+std::uint64_t prepare_input(const InputFile& file) {
   LARGE_INTEGER bytes;
-  if (GetFileType(handle_of(file)) != FILE_TYPE_DISK || !GetFileSizeEx(handle_of(file), &bytes) ||
-      bytes.QuadPart < 0)
-    return false;
-  size = static_cast<std::uint64_t>(bytes.QuadPart);
-  return true;
+  if (GetFileType(handle_of(file)) != FILE_TYPE_DISK || !GetFileSizeEx(handle_of(file), &bytes)) return 0;
+  return static_cast<std::uint64_t>(bytes.QuadPart);
 }
-
-void enlarge_pipe(const InputFile&) {}
 
 std::ptrdiff_t read_input(const InputFile& file, void* buffer, std::size_t size) {
   DWORD got = 0;
@@ -186,30 +181,19 @@ WriteStatus write_all(int fd, const char* bytes, std::size_t size) {
   return WriteStatus::ok;
 }
 
-// Committed memory is zero-filled and only backed once touched.
-MemoryBlock::MemoryBlock(MemoryBlock&& other) noexcept
-    : data(std::exchange(other.data, nullptr)), size(std::exchange(other.size, 0)) {}
-
-MemoryBlock& MemoryBlock::operator=(MemoryBlock&& other) noexcept {
-  if (this != &other) {
-    if (data != nullptr) VirtualFree(data, 0, MEM_RELEASE);
-    data = std::exchange(other.data, nullptr);
-    size = std::exchange(other.size, 0);
-  }
-  return *this;
-}
-
-MemoryBlock::~MemoryBlock() {
+void release_block(std::uint8_t* data, std::size_t) {
   if (data != nullptr) VirtualFree(data, 0, MEM_RELEASE);
 }
 
+// Committed memory is zero-filled and only backed once touched.
 bool allocate_block(MemoryBlock& block, std::size_t bytes) {
   block = MemoryBlock{};
-  if (bytes == 0) return false;
   block.data =
       static_cast<std::uint8_t*>(VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
   block.size = block.data != nullptr ? bytes : 0;
   return block.data != nullptr;
 }
+
+bool remap_block(MemoryBlock&, std::size_t) { return false; }
 
 }  // namespace marvix
