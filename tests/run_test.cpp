@@ -199,7 +199,6 @@ TEST(Run, OutOfMemoryEndsWithItsMessageAndWhatOnlySpeedsUpFallsBack) {
   ASSERT_EQ(marvix::image_from_bytes(bytes, image), marvix::LoadStatus::ok);
   run = test::run_with_memory_budget(1 << 20, [&] {
     marvix::Listing listing;
-    listing.out.fd = 1;
     return static_cast<int>(marvix::dump_image(image, listing).outcome);
   });
   EXPECT_EQ(run.status, static_cast<int>(marvix::Outcome::ok));

@@ -1,6 +1,14 @@
 #include "test_util.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +20,19 @@
 namespace test {
 
 namespace {
+
+// In-process listings pause with no key to wait for: the test process has
+// no terminal (or console) of its own.
+const bool g_no_terminal = [] {
+#ifdef _WIN32
+  FreeConsole();
+#else
+  const int tty = open("/dev/tty", O_RDWR | O_NOCTTY);
+  if (tty >= 0) ioctl(tty, TIOCNOTTY);
+  if (tty >= 0) close(tty);
+#endif
+  return true;
+}();
 
 const std::string& temp_dir() {
   static const std::string dir = [] {
@@ -34,6 +55,15 @@ const std::string& temp_dir() {
 
 }  // namespace
 
+int null_device() {
+#ifdef _WIN32
+  static const int fd = _open("NUL", _O_WRONLY);
+#else
+  static const int fd = open("/dev/null", O_WRONLY);
+#endif
+  return fd;
+}
+
 std::string temp_path(const std::string& name) { return temp_dir() + "/" + name; }
 
 std::string write_temp(const std::string& name, const dbg::Bytes& bytes) {
@@ -55,7 +85,8 @@ Dump dump(const dbg::Bytes& bytes, bool pause, bool crlf, std::size_t capacity) 
   if (marvix::image_from_bytes(bytes, image) != marvix::LoadStatus::ok)
     return {marvix::Outcome::out_of_memory, "", 0};
   FILE* sink = std::tmpfile();
-  marvix::Listing listing{marvix::Output(capacity)};
+  marvix::Listing listing;
+  listing.out.capacity = capacity;
   listing.out.fd = fileno(sink);
   listing.out.crlf = crlf;
   listing.pager.pause = pause;

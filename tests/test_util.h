@@ -15,6 +15,8 @@ namespace test {
 std::string temp_path(const std::string& name);
 std::string write_temp(const std::string& name, const dbg::Bytes& bytes);
 std::string read_file(const std::string& path);
+// A descriptor that takes and drops whatever is written to it.
+int null_device();
 inline int line_count(const std::string& text) { return static_cast<int>(std::ranges::count(text, '\n')); }
 
 // Loads bytes from memory and runs check, scan and listings in-process.
@@ -26,7 +28,7 @@ struct Dump {
 };
 // With `crlf`, Windows line ends; `capacity` sizes the output buffer.
 Dump dump(const dbg::Bytes& bytes, bool pause = false, bool crlf = false,
-          std::size_t capacity = marvix::Output::kDefaultCapacity);
+          std::size_t capacity = marvix::Output::kCapacity);
 
 // The two banner lines every run begins with.
 std::string banner();
