@@ -119,8 +119,8 @@ TEST(ClassPath, DeepChainsArePrintedWholeAndAgreeWhenRepeated) {
 }
 
 TEST(ClassPath, LongPathsPastTheCacheBudgetStillPrintWhole) {
-  // Two classes whose names alone exceed the path cache's budget.
-  const std::string big(marvix::ClassPaths::kBudgetPerClass * 8, 'x');
+  // Two classes whose names alone exceed the path cache.
+  const std::string big(marvix::ClassPaths::kCacheText / 2, 'x');
   EXPECT_EQ(label_path({{0, dbg::NO_CLASS, 0, 0, 0, big}, {0, 0, 0, 0, 0, big}}, 1), big + "." + big + ".L");
 }
 

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "debug_file/format.h"
-#include "listing/listing.h"
 
 namespace marvix {
 
@@ -41,13 +40,12 @@ bool walk_parents(ClassPaths& paths, const DebugTables& tables, std::uint32_t in
 }
 
 // The walked chain, outermost first, piece by piece into the output.
-void print_walked(Listing& listing, const DebugTables& tables, bool cut) {
-  const ClassPaths& paths = listing.paths;
-  if (cut) output_text(listing.out, "...");
+void print_walked(const ClassPaths& paths, Output& out, const DebugTables& tables, bool cut) {
+  if (cut) output_text(out, "...");
   for (std::uint32_t i = paths.chain_length; i-- > 0;) {
     const char* text = class_name(tables, paths.chain.at[i]);
-    output_external(listing.out, text, std::strlen(text));
-    output_text(listing.out, ".");
+    output_external(out, text, std::strlen(text));
+    output_text(out, ".");
   }
 }
 
@@ -63,7 +61,7 @@ const char* cache_walked(ClassPaths& paths, const DebugTables& tables, std::uint
     end = std::copy_n(text, std::strlen(text), end);
     *end++ = '.';
   }
-  paths.start.at[index] = static_cast<std::uint32_t>(paths.text_used + 1);
+  paths.start.at[index] = static_cast<std::uint32_t>(paths.text_used);
   paths.length.at[index] = static_cast<std::uint32_t>(total);
   paths.text_used += total;
   return begin;
@@ -76,11 +74,8 @@ bool prepare_class_paths(ClassPaths& paths, const DebugTables& tables) {
   const std::uint32_t count = tables.classes.count;
   if (count == 0) return true;
   if (!allocate_words(paths.seen, count) || !allocate_words(paths.chain, count)) return false;
-
-  const std::size_t budget =
-      std::clamp(std::size_t{count} * ClassPaths::kBudgetPerClass, std::size_t{4096}, ClassPaths::kBudget);
   if (!allocate_words(paths.start, count) || !allocate_words(paths.length, count) ||
-      !allocate_block(paths.text, budget)) {
+      !allocate_block(paths.text, ClassPaths::kCacheText)) {
     paths.start = ClassWords{};
     paths.length = ClassWords{};
     paths.text = MemoryBlock{};
@@ -88,30 +83,30 @@ bool prepare_class_paths(ClassPaths& paths, const DebugTables& tables) {
   return true;
 }
 
-void print_class_path(Listing& listing, const DebugTables& tables, std::uint32_t index) {
-  Output& out = listing.out;
+void print_class_path(ClassPaths& paths, Output& out, const DebugTables& tables, std::uint32_t index) {
   if (index == NO_CLASS) return;
   if (index >= tables.classes.count) {
     output_text(out, "...");
     return;
   }
-  ClassPaths& paths = listing.paths;
-  if (paths.start.at != nullptr && paths.start.at[index] != 0) {
-    output_external(out, reinterpret_cast<const char*>(paths.text.data) + paths.start.at[index] - 1,
+  // Every path in the table has a name and a full stop: a cached one is
+  // never empty.
+  if (paths.length.at != nullptr && paths.length.at[index] != 0) {
+    output_external(out, reinterpret_cast<const char*>(paths.text.data) + paths.start.at[index],
                     paths.length.at[index]);
     return;
   }
 
   const bool cut = walk_parents(paths, tables, index);
-  if (paths.start.at == nullptr) {
-    print_walked(listing, tables, cut);  // no cache
+  if (paths.length.at == nullptr) {
+    print_walked(paths, out, tables, cut);  // no cache
     return;
   }
   std::size_t total = cut ? 3 : 0;
   for (std::uint32_t i = 0; i < paths.chain_length; ++i)
     total += std::strlen(class_name(tables, paths.chain.at[i])) + 1;
   if (total > paths.text.size - paths.text_used) {
-    print_walked(listing, tables, cut);  // over the cache's budget
+    print_walked(paths, out, tables, cut);  // over the cache's budget
     return;
   }
   output_external(out, cache_walked(paths, tables, index, cut, total), total);

@@ -6,19 +6,17 @@
 #include <cstdint>
 
 #include "debug_file/scanner.h"
+#include "listing/output.h"
 #include "platform/platform.h"
 
 namespace marvix {
-
-struct Listing;
 
 // Walking a path needs 8 bytes a class: a mark per class, to notice a loop,
 // and the chain walked so far. Paths are also remembered as they are first
 // printed, so that a million labels in deep classes do not walk the same
 // parents a million times. The cache only speeds things up: it takes
-// another 8 bytes a class and at most 512 bytes a class, 4 MiB in all, of
-// path text; paths that do not fit, or all of them when its memory cannot
-// be had, are walked for every row.
+// another 8 bytes a class and 4 MiB of path text; paths that do not fit, or
+// all of them when its memory cannot be had, are walked for every row.
 //
 // All of it is memory blocks straight from the system, zero until written,
 // so that what cannot be had is known at once and nothing throws.
@@ -28,8 +26,7 @@ struct ClassWords {
 };
 
 struct ClassPaths {
-  static constexpr std::size_t kBudgetPerClass = 512;
-  static constexpr std::size_t kBudget = 4 << 20;
+  static constexpr std::size_t kCacheText = std::size_t{4} << 20;
 
   ClassWords seen;   // per class: the last walk that met it
   ClassWords chain;  // classes met by the current walk, innermost first
@@ -38,8 +35,8 @@ struct ClassPaths {
 
   MemoryBlock text;  // cached paths, back to back; empty without a cache
   std::size_t text_used = 0;
-  ClassWords start;   // per class: where its cached path starts in text, plus 1; 0 when not cached
-  ClassWords length;  // per class: its cached path's length
+  ClassWords start;   // per class: where its cached path starts in text
+  ClassWords length;  // per class: its cached path's length; 0 when not cached
 };
 
 // Sets the paths up for the class table, before anything is printed. False
@@ -50,6 +47,6 @@ bool prepare_class_paths(ClassPaths& paths, const DebugTables& tables);
 // each followed by a full stop. Nothing for NO_CLASS. The chain stops at an
 // index outside the class table or at a class met before on the same chain
 // (a loop); then "..." comes first.
-void print_class_path(Listing& listing, const DebugTables& tables, std::uint32_t index);
+void print_class_path(ClassPaths& paths, Output& out, const DebugTables& tables, std::uint32_t index);
 
 }  // namespace marvix

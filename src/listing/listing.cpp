@@ -53,7 +53,7 @@ void name(Output& out, const char* text) { output_external(out, text, std::strle
 // Every line of a listing ends here, and is counted for the pager.
 void line_end(Listing& listing) {
   output_line_end(listing.out);
-  pager_line_done(listing);
+  pager_line_done(listing.pager, listing.out);
 }
 
 template <std::size_t N>
@@ -71,7 +71,7 @@ bool stopped(const Listing& listing) { return listing.out.failed(); }
 // name, the end of the line.
 void path_and_name(Listing& listing, const DebugTables& tables, std::uint32_t owner,
                    std::uint32_t name_slot) {
-  print_class_path(listing, tables, owner);
+  print_class_path(listing.paths, listing.out, tables, owner);
   name(listing.out, tables.name(name_slot));
   line_end(listing);
 }

@@ -11,7 +11,7 @@ namespace marvix {
 
 // Run-wide state of the listing: where it goes, the pager and the path cache.
 struct Listing {
-  Output out{};
+  Output out;
   Pager pager;
   ClassPaths paths;
 };

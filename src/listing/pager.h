@@ -4,27 +4,21 @@
 
 #include <cstdint>
 
-namespace marvix {
+#include "listing/output.h"
 
-struct Listing;
+namespace marvix {
 
 inline constexpr std::uint8_t PAGE_LINES = 23;
 
 struct Pager {
-  bool pause = false;         // the "-p" switch
-  bool wait_for_key = false;  // someone may press a key: set by the run, never by tests or fuzzing
-  std::uint8_t lines = 0;     // listing lines since the last pause, across all listings
-  // Prompts not yet written. Where no key is waited for, prompts go out in
-  // batches: a write per pause would cost more than the listing itself.
-  std::uint32_t held_prompts = 0;
+  bool pause = false;      // the "-p" switch
+  std::uint8_t lines = 0;  // listing lines since the last pause, across all listings
   // Standard output and the prompts go into one file or pipe (2>&1): each
-  // page is then written before its prompt, and no prompt is held.
+  // page is then written before its prompt.
   bool one_stream = false;
 };
 
 // Called after every line that a listing prints.
-void pager_line_done(Listing& listing);
-// Writes the prompts still held; called when the listing ends.
-void pager_finish(Listing& listing);
+void pager_line_done(Pager& pager, Output& out);
 
 }  // namespace marvix

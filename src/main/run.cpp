@@ -70,7 +70,6 @@ DumpResult dump_image(DebugImage& image, Listing& listing) {
   list_files(listing, tables);
   list_classes(listing, tables);
   list_labels(listing, tables);
-  pager_finish(listing);
   if (!output_flush(listing.out)) return {Outcome::write_failed, 0};
   return {Outcome::ok, 0};
 }
@@ -112,10 +111,8 @@ int run(int argc, const char* const* argv) {
 
   Listing listing;
   listing.pager.pause = argc == 3;
-  listing.pager.wait_for_key = true;
   listing.out.is_terminal = is_terminal(kStdOut);
   listing.pager.one_stream = same_file(kStdOut, kStdErr);
-  listing.out.crlf = kStandardOutputCrlf;
   const DumpResult result = dump_image(image, listing);
   report(result.outcome, image, result.cursor, listing.out.status);
   return result.outcome == Outcome::ok ? 0 : 1;
