@@ -20,13 +20,12 @@
 // Handlers use async-signal-safe calls only and keep errno. Signal sets
 // start empty ({}), so that no path can ever read one uninitialised.
 #include <fcntl.h>
-#include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
-#include <iterator>
+#include <ctime>
 
 #include "console/console.h"
 #include "platform/platform.h"
@@ -70,29 +69,6 @@ constexpr int kFatalSignals[] = {
 #endif
 };
 
-// The signals handled during a wait: the fatal ones, the real-time ones
-// where the system has them, SIGTSTP and SIGCONT.
-constexpr std::size_t kMaxHandled = std::size(kFatalSignals) + 66;
-
-struct HandledSignals {
-  int list[kMaxHandled] = {};
-  std::size_t count = 0;
-
-  HandledSignals() {
-    for (const int sig : kFatalSignals) list[count++] = sig;
-#ifdef SIGRTMIN
-    for (int sig = SIGRTMIN; sig <= SIGRTMAX && count + 2 < std::size(list); ++sig) list[count++] = sig;
-#endif
-    list[count++] = SIGTSTP;
-    list[count++] = SIGCONT;
-  }
-};
-
-const HandledSignals& handled() {
-  static const HandledSignals signals;
-  return signals;
-}
-
 // Every signal is held while the mode and the handlers change together, so
 // that none finds one without the other, and while a handler runs, so that
 // none interrupts another halfway.
@@ -135,12 +111,20 @@ void set_action(int sig, void (*handler)(int)) {
   sigaction(sig, &action, nullptr);
 }
 
+// Takes the signal's default action at once, inside the handler that
+// holds every other signal: no handler can run after it (a SIGCONT that
+// would make the terminal raw again, say) before the process ends or
+// stops.
+void take_default_action(int sig) {
+  set_action(sig, SIG_DFL);
+  raise(sig);
+  const sigset_t only = just(sig);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+}
+
 void on_fatal_signal(int sig) {
   restore_mode();
-  g_waiting = 0;  // nothing may make the terminal raw again
-  set_action(sig, SIG_DFL);
-  // Held while the handler runs; on return it ends the process.
-  raise(sig);
+  take_default_action(sig);  // the process ends here
 }
 
 // Raw mode again for a wait that goes on, if the terminal is ours.
@@ -159,10 +143,7 @@ bool continue_pending() {
 void on_stop_signal(int sig) {
   const int saved_errno = errno;
   restore_mode();
-  set_action(sig, SIG_DFL);
-  raise(sig);
-  const sigset_t only = just(sig);
-  sigprocmask(SIG_UNBLOCK, &only, nullptr);  // the process stops here
+  take_default_action(sig);  // the process stops here
   set_action(sig, on_stop_signal);
   // ... unless its process group is orphaned (the run leads its own
   // session: exec marvix, ssh -t, script -c), where the kernel discards the
@@ -198,33 +179,37 @@ bool stop_in_background() {
   return stopped;
 }
 
-// The handlers for one wait, and what they replaced.
-struct WaitSignals {
-  struct sigaction previous[kMaxHandled] = {};
-  bool replaced[kMaxHandled] = {};
+// What the wait's handlers replaced, by signal number.
+struct sigaction g_previous[NSIG];
+bool g_replaced[NSIG];
 
-  void install() {
-    const HandledSignals& signals = handled();
-    for (std::size_t i = 0; i < signals.count; ++i) {
-      const int sig = signals.list[i];
-      sigaction(sig, nullptr, &previous[i]);
-      // Ignored stays ignored.
-      if (previous[i].sa_handler == SIG_IGN && sig != SIGCONT) continue;
-      set_action(sig, sig == SIGTSTP ? on_stop_signal : sig == SIGCONT ? on_continue : on_fatal_signal);
-      replaced[i] = true;
-    }
+void switch_handler(int sig, bool install) {
+  if (!install) {
+    if (g_replaced[sig]) sigaction(sig, &g_previous[sig], nullptr);
+    return;
   }
+  sigaction(sig, nullptr, &g_previous[sig]);
+  // Ignored stays ignored.
+  g_replaced[sig] = g_previous[sig].sa_handler != SIG_IGN || sig == SIGCONT;
+  if (g_replaced[sig])
+    set_action(sig, sig == SIGTSTP ? on_stop_signal : sig == SIGCONT ? on_continue : on_fatal_signal);
+}
 
-  void uninstall() {
-    for (std::size_t i = 0; i < handled().count; ++i) {
-      if (replaced[i]) sigaction(handled().list[i], &previous[i], nullptr);
-    }
-  }
-};
+// Installs the wait's handlers, or puts back what they replaced: for every
+// catchable signal whose default action ends the process, whether sent from
+// elsewhere or raised by a fault, the real-time ones included, and for
+// SIGTSTP and SIGCONT.
+void switch_handlers(bool install) {
+  for (const int sig : kFatalSignals) switch_handler(sig, install);
+#ifdef SIGRTMIN
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) switch_handler(sig, install);
+#endif
+  switch_handler(SIGTSTP, install);
+  switch_handler(SIGCONT, install);
+}
 
 // Raw mode and the handlers for the length of one wait.
 struct RawMode {
-  WaitSignals handlers;
   bool active = false;
 
   RawMode() {
@@ -247,7 +232,7 @@ struct RawMode {
     g_raw_mode.c_cc[VTIME] = 0;
 
     const sigset_t previous = hold_every_signal();
-    handlers.install();
+    switch_handlers(true);
     g_waiting = 1;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
     // Should the process have been stopped and sent to the background
@@ -262,7 +247,7 @@ struct RawMode {
     const sigset_t previous = hold_every_signal();
     restore_mode();
     g_waiting = 0;
-    handlers.uninstall();
+    switch_handlers(false);
     // A signal held meanwhile now meets its old action, with the mode back.
     sigprocmask(SIG_SETMASK, &previous, nullptr);
   }
@@ -270,41 +255,20 @@ struct RawMode {
   RawMode& operator=(const RawMode&) = delete;
 };
 
-// Reads once, retrying an interrupted read; false on end of file or error,
-// so a terminal that has gone away ends the wait instead of spinning.
-bool read_some(char* buffer, std::size_t size) {
-  for (;;) {
-    const ssize_t got = read(g_tty, buffer, size);
-    if (got > 0) return true;
-    if (got < 0 && errno == EINTR) continue;
-    return false;
-  }
-}
-
-// Whether more bytes arrive within 25 ms. select, since some systems
-// (macOS) cannot poll a terminal.
-bool more_bytes_soon() {
-  if (g_tty >= FD_SETSIZE) return false;
-  for (;;) {
-    fd_set ready;
-    FD_ZERO(&ready);
-    FD_SET(g_tty, &ready);
-    timeval wait{0, 25000};
-    const int got = select(g_tty + 1, &ready, nullptr, nullptr, &wait);
-    if (got >= 0 || errno != EINTR) return got > 0;
-  }
-}
-
+// Waits for a key. Cursor and function keys send several bytes (ESC [ A),
+// which may arrive a little apart: once the first byte is in, whatever
+// comes within 25 ms is part of the same key, and it is discarded with
+// any keys typed ahead, so that none of it ends the next wait or reaches
+// the shell after the run. A terminal that has gone away ends the wait.
 void read_key() {
-  // Cursor and function keys send several bytes at once (ESC [ A): the
-  // first read takes all that has arrived, and bytes that follow closely
-  // are taken too, so that none of them ends the next wait or reaches the
-  // shell after the run.
-  char buffer[64];
-  if (!read_some(buffer, sizeof buffer)) return;
-  for (int bursts = 0; bursts < 4 && more_bytes_soon(); ++bursts) {
-    if (!read_some(buffer, sizeof buffer)) return;
+  char key;
+  ssize_t got;
+  while ((got = read(g_tty, &key, 1)) < 0 && errno == EINTR) {
   }
+  if (got != 1) return;
+  const timespec burst{0, 25'000'000};
+  nanosleep(&burst, nullptr);
+  tcflush(g_tty, TCIFLUSH);
 }
 
 }  // namespace
