@@ -17,7 +17,8 @@ no echo, and the listing in the output file with "\\r\\n" line ends; Ctrl+C
 in mid-listing ends the run with a status that is not 0. File names in
 several scripts, a look-alike beside the name it resembles, and a path of
 about 300 characters each list their own file and show on the console as
-typed.
+typed. Given in full, that path lists its file in the drive, device
+("//./", "\\\\.\\") and long-path ("//?/", "\\\\?\\") forms, and through a share.
 
 And the program's resources: a version resource and a manifest.
 """
@@ -254,6 +255,32 @@ def file_names(linux, windows, scratch):
     print("file names: %d" % len(NAMES))
 
 
+def long_paths(linux, windows, scratch):
+    """The long name of file_names, well over MAX_PATH units in full, lists
+    its file in each form: drive, device and long-path forms with either
+    slash, and a share."""
+    name = NAMES[-1][0]
+    path = os.path.join(scratch, "names", name)
+    expected = subprocess.run([linux, path], capture_output=True, timeout=TIMEOUT).stdout
+    expected = expected.replace(b"\n", b"\r\n")
+    # Wine's drive Z: is the Unix root, and its dosdevices/unc/SERVER the
+    # server \\SERVER, whose folders are its shares.
+    unc = os.path.join(os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine")), "dosdevices", "unc")
+    os.makedirs(unc, exist_ok=True)
+    server = os.path.join(unc, "marvix-test-%d" % os.getpid())
+    os.symlink(scratch, server)
+    back = path.replace("/", "\\")
+    forms = ["Z:" + path, "//./Z:" + path, "//?/Z:" + path, "\\\\.\\Z:" + back, "\\\\?\\Z:" + back,
+             "//%s/names/%s" % (os.path.basename(server), name)]
+    try:
+        for form in forms:
+            status, out, _ = run([WINE, windows, form])
+            check((status, out) == (0, expected), "listing through %s: status %d" % (form[:8], status))
+    finally:
+        os.remove(server)
+    print("long paths: %d forms" % len(forms))
+
+
 def resources(windows):
     """A version resource (type 16) and a manifest (type 24) naming
     longPathAware."""
@@ -274,6 +301,7 @@ def main():
         through_pipes(linux, windows, scratch)
         under_a_console(linux, windows, scratch)
         file_names(linux, windows, scratch)
+        long_paths(linux, windows, scratch)
     if failures:
         print("%d failures" % len(failures))
         sys.exit(1)
