@@ -12,13 +12,14 @@ the Linux listing with "\\r\\n" line ends, and the exit status the Linux one.
 Without a console, messages are dropped, so standard error stays empty.
 
 Under a pseudo-terminal (a console for Wine): the banner and messages on it,
-the prompt, a letter, an arrow key and Ctrl+C each ending exactly one pause,
-no echo, and the listing in the output file with "\\r\\n" line ends; Ctrl+C
-in mid-listing ends the run with a status that is not 0. File names in
-several scripts, a look-alike beside the name it resembles, and a path of
-about 300 characters each list their own file and show on the console as
-typed. Given in full, that path lists its file in the drive, device
-("//./", "\\\\.\\") and long-path ("//?/", "\\\\?\\") forms, and through a share.
+the prompt, a letter, an arrow key, Ctrl+C and Ctrl+2 each ending exactly
+one pause, no echo, and the listing in the output file with "\\r\\n" line
+ends; Ctrl+C in mid-listing ends the run with a status that is not 0. File
+names in several scripts, a look-alike beside the name it resembles, and a
+path of about 300 characters each list their own file and show on the
+console as typed. Given in full, that path lists its file in the drive,
+device ("//./", "\\\\.\\") and long-path ("//?/", "\\\\?\\") forms, and through
+a share.
 
 And the program's resources: a version resource and a manifest.
 """
@@ -167,6 +168,16 @@ def under_a_console(linux, windows, scratch):
         check(status == 0, "status 0 after Ctrl+C at the last pause, not %s" % status)
         screen = console.screen()
         check(b"z" not in screen and b"^C" not in screen and b"[A" not in screen, "keys are not echoed")
+    finally:
+        console.close()
+    # Ctrl+2 (Ctrl+@), a character of 0, which Wine's console makes of a
+    # NUL: Shift and Ctrl go down before the 2, and only the 2 ends a pause.
+    console = Console([windows, sample, "-p"], None)
+    try:
+        console.wait_for_prompts(1)
+        os.write(console.master, b"\0")
+        ended = console.wait_for_prompts(2) == 2 and console.process.poll() is None
+        check(ended, "Ctrl+2 ends exactly one pause")
     finally:
         console.close()
     expected = subprocess.run([linux, sample, "-p"], capture_output=True, stdin=subprocess.DEVNULL,
