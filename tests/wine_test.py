@@ -289,7 +289,6 @@ def long_paths(linux, windows, scratch):
             check((status, out) == (0, expected), "listing through %s: status %d" % (form[:8], status))
     finally:
         os.remove(server)
-    print("long paths: %d forms" % len(forms))
 
 
 def resources(windows):
