@@ -12,12 +12,14 @@ the Linux listing with "\\r\\n" line ends, and the exit status the Linux one.
 Without a console, messages are dropped, so standard error stays empty.
 
 Under a pseudo-terminal (a console for Wine): the banner and messages on it,
-the prompt, a letter, an arrow key and Ctrl+C each ending exactly one pause,
-no echo, and the listing in the output file with "\\r\\n" line ends; Ctrl+C
-in mid-listing ends the run with a status that is not 0. File names in
-several scripts, a look-alike beside the name it resembles, and a path of
-about 300 characters each list their own file and show on the console as
-typed.
+the prompt, a letter, an arrow key, Ctrl+C and Ctrl+2 each ending exactly
+one pause, no echo, and the listing in the output file with "\\r\\n" line
+ends; Ctrl+C in mid-listing ends the run with a status that is not 0. File
+names in several scripts, a look-alike beside the name it resembles, and a
+path of about 300 characters each list their own file and show on the
+console as typed. Given in full, that path lists its file in the drive,
+device ("//./", "\\\\.\\") and long-path ("//?/", "\\\\?\\") forms, and through
+a share.
 
 And the program's resources: a version resource and a manifest.
 """
@@ -168,6 +170,16 @@ def under_a_console(linux, windows, scratch):
         check(b"z" not in screen and b"^C" not in screen and b"[A" not in screen, "keys are not echoed")
     finally:
         console.close()
+    # Ctrl+2 (Ctrl+@), a character of 0, which Wine's console makes of a
+    # NUL: Shift and Ctrl go down before the 2, and only the 2 ends a pause.
+    console = Console([windows, sample, "-p"], None)
+    try:
+        console.wait_for_prompts(1)
+        os.write(console.master, b"\0")
+        ended = console.wait_for_prompts(2) == 2 and console.process.poll() is None
+        check(ended, "Ctrl+2 ends exactly one pause")
+    finally:
+        console.close()
     expected = subprocess.run([linux, sample, "-p"], capture_output=True, stdin=subprocess.DEVNULL,
                               start_new_session=True).stdout
     with open(out_path, "rb") as f:
@@ -254,6 +266,31 @@ def file_names(linux, windows, scratch):
     print("file names: %d" % len(NAMES))
 
 
+def long_paths(linux, windows, scratch):
+    """The long name of file_names, well over MAX_PATH units in full, lists
+    its file in each form: drive, device and long-path forms with either
+    slash, and a share."""
+    name = NAMES[-1][0]
+    path = os.path.join(scratch, "names", name)
+    expected = subprocess.run([linux, path], capture_output=True, timeout=TIMEOUT).stdout
+    expected = expected.replace(b"\n", b"\r\n")
+    # Wine's drive Z: is the Unix root, and its dosdevices/unc/SERVER the
+    # server \\SERVER, whose folders are its shares.
+    unc = os.path.join(os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine")), "dosdevices", "unc")
+    os.makedirs(unc, exist_ok=True)
+    server = os.path.join(unc, "marvix-test-%d" % os.getpid())
+    os.symlink(scratch, server)
+    back = path.replace("/", "\\")
+    forms = ["Z:" + path, "//./Z:" + path, "//?/Z:" + path, "\\\\.\\Z:" + back, "\\\\?\\Z:" + back,
+             "//%s/names/%s" % (os.path.basename(server), name)]
+    try:
+        for form in forms:
+            status, out, _ = run([WINE, windows, form])
+            check((status, out) == (0, expected), "listing through %s: status %d" % (form[:8], status))
+    finally:
+        os.remove(server)
+
+
 def resources(windows):
     """A version resource (type 16) and a manifest (type 24) naming
     longPathAware."""
@@ -274,6 +311,7 @@ def main():
         through_pipes(linux, windows, scratch)
         under_a_console(linux, windows, scratch)
         file_names(linux, windows, scratch)
+        long_paths(linux, windows, scratch)
     if failures:
         print("%d failures" % len(failures))
         sys.exit(1)

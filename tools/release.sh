@@ -6,9 +6,10 @@
 #
 # The artefacts are the same to the byte wherever and whenever this runs on
 # the same tools: all time stamps are the commit's (SOURCE_DATE_EPOCH, which
-# CMake, CPack and the manual page follow), ZIP times are read in UTC, modes
-# do not follow the caller's umask, and the linker writes no time stamp into
-# marvix.exe (nor, therefore, a changing checksum).
+# CMake, CPack, binutils and the manual page follow), ZIP times are read in
+# UTC, and modes do not follow the caller's umask. marvix.exe is linked
+# without a time stamp, but CPack strips it for the ZIP, and strip writes
+# the commit's time into its header (and a checksum over the file).
 #
 # Needs: git, cmake, g++, dpkg-dev and file (the package's dependencies),
 # g++-mingw-w64-x86-64-posix.

@@ -90,12 +90,15 @@ BOOL WINAPI on_console_event(DWORD event) {
   return FALSE;
 }
 
-// Keys that end the wait without a character of their own: the cursor,
-// editing and function keys, and Escape (which some consoles give no
-// character). Shift, Ctrl, Alt and Caps Lock alone do not.
-bool is_special_key(WORD key) {
-  return (key >= VK_PRIOR && key <= VK_DOWN) || key == VK_INSERT || key == VK_DELETE || key == VK_ESCAPE ||
-         (key >= VK_F1 && key <= VK_F24);
+// Keys that yield neither a character nor a code: Shift, Ctrl, Alt (also
+// as left and right keys), Pause, Caps Lock, Print Screen, the Windows and
+// menu keys, Num Lock, Scroll Lock, and the browser, volume and media keys.
+// Any other key-down ends the wait, the ones the console reports with no
+// character too: the cursor, editing and function keys, and Ctrl+2
+// (Ctrl+@), whose character is NUL.
+bool yields_nothing(WORD key) {
+  return (key >= VK_SHIFT && key <= VK_CAPITAL) || key == VK_SNAPSHOT || (key >= VK_LWIN && key <= VK_APPS) ||
+         key == VK_NUMLOCK || key == VK_SCROLL || (key >= VK_LSHIFT && key <= VK_LAUNCH_APP2);
 }
 
 void read_key() {
@@ -108,8 +111,7 @@ void read_key() {
     DWORD got = 0;
     if (!ReadConsoleInputW(console_in(), &record, 1, &got) || got == 0) return;
     if (record.EventType != KEY_EVENT) continue;
-    const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
-    if (key.bKeyDown && (key.uChar.UnicodeChar != 0 || is_special_key(key.wVirtualKeyCode))) return;
+    if (record.Event.KeyEvent.bKeyDown && !yields_nothing(record.Event.KeyEvent.wVirtualKeyCode)) return;
   }
 }
 

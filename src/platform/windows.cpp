@@ -95,11 +95,12 @@ InputFile::~InputFile() {
 namespace {
 
 // The name as Windows takes it, in UTF-16, in `block`. Where its full path
-// is MAX_PATH units or longer, that full path behind "\\?\" ("\\?\UNC\"
-// for a share), which lifts the limit to 32,767 units whatever the system's
-// long-path setting. A name that already begins "\\?\" or "\\.\" is taken
-// as it stands. Null when the name is not UTF-8 (no file has such a name:
-// opening another would list the wrong file) or no memory can be had.
+// is MAX_PATH units or longer, that full path behind "\\?\", which lifts
+// the limit to 32,767 units whatever the system's long-path setting. A name
+// that begins "\\?\" is taken as it stands, as Windows takes it: not
+// normalized, "/" no separator. Null when the name is not UTF-8 (no file
+// has such a name: opening another would list the wrong file) or no memory
+// can be had.
 const wchar_t* wide_path(const char* path, MemoryBlock& block) {
   const std::size_t size = std::strlen(path);
   if (!allocate_block(block, (size + 1) * sizeof(wchar_t))) return nullptr;
@@ -107,7 +108,7 @@ const wchar_t* wide_path(const char* path, MemoryBlock& block) {
   bool valid = false;
   typed[utf16_from_utf8(path, size, typed, valid)] = L'\0';
   if (!valid) return nullptr;
-  if (std::wcsncmp(typed, L"\\\\?\\", 4) == 0 || std::wcsncmp(typed, L"\\\\.\\", 4) == 0) return typed;
+  if (std::wcsncmp(typed, L"\\\\?\\", 4) == 0) return typed;
   const DWORD needed = GetFullPathNameW(typed, 0, nullptr, nullptr);
   if (needed <= MAX_PATH) return typed;  // the full path, with its null, fits
   constexpr std::size_t kPrefix = 8;     // room for "\\?\UNC\"
@@ -117,7 +118,9 @@ const wchar_t* wide_path(const char* path, MemoryBlock& block) {
   const DWORD length = GetFullPathNameW(typed, needed, full + kPrefix, nullptr);
   if (length == 0 || length >= needed) return nullptr;
   wchar_t* start = full + kPrefix;
-  if (std::wcsncmp(start, L"\\\\", 2) == 0) {
+  if (std::wcsncmp(start, L"\\\\.\\", 4) == 0 || std::wcsncmp(start, L"\\\\?\\", 4) == 0) {
+    start[2] = L'?';  // "\\.\C:\x" or "\\?\C:\x" (from "//./C:/x", "//?/C:/x"): no share
+  } else if (std::wcsncmp(start, L"\\\\", 2) == 0) {
     start -= 6;  // "\\server\share" becomes "\\?\UNC\server\share"
     std::memcpy(start, L"\\\\?\\UNC", 7 * sizeof(wchar_t));
   } else {
