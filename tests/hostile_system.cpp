@@ -1,11 +1,15 @@
 // Loaded into the tool with LD_PRELOAD: a system at the edge of what POSIX
 // allows, so that the code this kernel never needs still runs under test.
 // - Every large anonymous mapping comes back 4 KiB past a 2 MiB boundary,
-//   as a kernel that does not align large mappings may return it.
+//   as a kernel that does not align large mappings may return it, and none
+//   can be moved (mremap), as on systems other than Linux.
 // - A regular file reports a size of 0, as files in /proc do.
 // - Of every three calls of read, write, select, tcgetattr and tcsetattr,
 //   two fail with EINTR, as if a signal had come (never while signals are
 //   held, when none can); one that succeeds leaves errno at EINTR.
+// - A write takes all but the last byte, as a short write may.
+// - With HOSTILE_STDOUT_TAKES_NOTHING set, a write to standard output takes
+//   nothing and reports no error, as a device may.
 #include <dlfcn.h>
 #include <sys/mman.h>
 #include <sys/select.h>
@@ -16,6 +20,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 
 #define NEXT(name, ...) reinterpret_cast<decltype(&name)>(dlsym(RTLD_NEXT, #name))(__VA_ARGS__)
 
@@ -28,6 +33,11 @@ extern "C" void* mmap(void* addr, std::size_t length, int prot, int flags, int f
   char* const at = raw + (kHuge - reinterpret_cast<std::uintptr_t>(raw) % kHuge) + 4096;
   munmap(raw, static_cast<std::size_t>(at - raw));  // the rest past the end stays mapped, unused
   return at;
+}
+
+extern "C" void* mremap(void*, std::size_t, std::size_t, int, ...) noexcept {
+  errno = ENOMEM;
+  return MAP_FAILED;
 }
 
 extern "C" int fstat(int fd, struct stat* st) noexcept {
@@ -46,7 +56,11 @@ extern "C" int fstat(int fd, struct stat* st) noexcept {
   return result
 
 extern "C" ssize_t read(int fd, void* to, std::size_t size) { INTERRUPTED(read, fd, to, size); }
-extern "C" ssize_t write(int fd, const void* from, std::size_t size) { INTERRUPTED(write, fd, from, size); }
+extern "C" ssize_t write(int fd, const void* from, std::size_t size) {
+  static const bool takes_nothing = getenv("HOSTILE_STDOUT_TAKES_NOTHING") != nullptr;
+  if (fd == 1 && takes_nothing) return errno = EINTR, 0;
+  INTERRUPTED(write, fd, from, size > 1 ? size - 1 : size);
+}
 extern "C" int select(int n, fd_set* in, fd_set* out, fd_set* error, timeval* wait) {
   INTERRUPTED(select, n, in, out, error, wait);
 }

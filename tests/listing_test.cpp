@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <random>
+#include <sstream>
 
 #include "test_util.h"
 
@@ -31,7 +32,7 @@ std::string label_path(const std::vector<dbg::Class>& classes, std::uint32_t own
 TEST(Listing, WorkedExampleByteForByte) {
   const test::Dump d = test::dump(test::worked_example());
   EXPECT_EQ(d.outcome, Outcome::ok);
-  EXPECT_EQ(d.out, test::kWorkedListing);
+  EXPECT_TEXT(d.out, test::kWorkedListing);
 }
 
 TEST(Listing, EmptyTablesPrintNothing) {
@@ -61,13 +62,13 @@ TEST(Listing, ColumnsAndNameForms) {
 }
 
 TEST(Listing, FieldsMatchPrintfOnRandomValues) {
+  // Each row against printf's formatting of the same fields; the first row
+  // that differs is shown with the values that made it.
   std::mt19937_64 random(7);
   std::vector<dbg::File> files;
   std::vector<dbg::Class> classes;
   std::vector<dbg::Label> labels;
-  std::string expected_classes = "[class]\nitem  type     start        size         name\n";
-  std::string expected_files = "[file]\nitem  lines    type         name\n";
-  std::string expected_labels = "[label]\nitem  type         value        name\n";
+  std::vector<std::string> rows[3];  // of the files, classes and labels
   const char* file_kinds[] = {"DEFAULT", "BINOUT", "INCLUDE", "MACRO", "IFELSE"};
   for (int i = 0; i < 2000; ++i) {
     const std::uint64_t bits = random();
@@ -77,19 +78,29 @@ TEST(Listing, FieldsMatchPrintfOnRandomValues) {
     const std::string name(static_cast<std::size_t>(i % 40 == 0 ? 300 : i % 20),
                            static_cast<char>('a' + i % 26));
     files.push_back({static_cast<std::uint8_t>(i % 5), lines, name});
-    labels.push_back({1, dbg::NO_CLASS, value, name});
     classes.push_back({2, dbg::NO_CLASS, value, bits, value, name});
+    labels.push_back({1, dbg::NO_CLASS, value, name});
     char row[512];
-    std::snprintf(row, sizeof row, "%-5i %-8i %-12s %s\n", i, lines, file_kinds[i % 5], name.c_str());
-    expected_files += row;
-    std::snprintf(row, sizeof row, "%-5i %-12s %#-12" PRIx64 " %s\n", i, "CODE", value, name.c_str());
-    expected_labels += row;
-    std::snprintf(row, sizeof row, "%-5i %-8s %#-12" PRIx64 " %#-12" PRIx64 " %s\n", i, "TABLE", value,
+    std::snprintf(row, sizeof row, "%-5i %-8i %-12s %s", i, lines, file_kinds[i % 5], name.c_str());
+    rows[0].push_back(row);
+    std::snprintf(row, sizeof row, "%-5i %-8s %#-12" PRIx64 " %#-12" PRIx64 " %s", i, "TABLE", value,
                   value - bits, name.c_str());
-    expected_classes += row;
+    rows[1].push_back(row);
+    std::snprintf(row, sizeof row, "%-5i %-12s %#-12" PRIx64 " %s", i, "CODE", value, name.c_str());
+    rows[2].push_back(row);
   }
-  EXPECT_EQ(listing_of(files, classes, labels),
-            expected_files + "\n" + expected_classes + "\n" + expected_labels + "\n");
+  std::istringstream text(listing_of(files, classes, labels));
+  std::string line;
+  for (const std::vector<std::string>& table : rows) {
+    std::getline(text, line);
+    std::getline(text, line);  // title and header
+    for (std::size_t i = 0; i < table.size(); ++i) {
+      std::getline(text, line);
+      ASSERT_EQ(line, table[i]) << "row " << i << ", made from the value 0x" << std::hex << classes[i].start
+                                << " and the extent begin 0x" << classes[i].begin;
+    }
+    std::getline(text, line);  // the closing line
+  }
 }
 
 TEST(ClassPath, StopsAtNoClassOutOfRangeAndLoops) {
@@ -104,7 +115,7 @@ TEST(ClassPath, StopsAtNoClassOutOfRangeAndLoops) {
   EXPECT_EQ(label_path({{0, 1, 0, 0, 0, "A"}, {0, 2, 0, 0, 0, "B"}, {0, 1, 0, 0, 0, "C"}}, 0), "...C.B.A.L");
 }
 
-TEST(ClassPath, DeepChainsArePrintedWholeAndAgreeWhenRepeated) {
+TEST(ClassPath, LongPathsArePrintedWholeAndAgreeWhenRepeated) {
   std::vector<dbg::Class> classes;
   for (std::uint32_t i = 0; i < 5000; ++i)
     classes.push_back({0, i == 0 ? dbg::NO_CLASS : i - 1, 0, 0, 0, "c" + std::to_string(i)});
@@ -116,9 +127,6 @@ TEST(ClassPath, DeepChainsArePrintedWholeAndAgreeWhenRepeated) {
                           "\n2     UNDEFINED    0            "}) {
     EXPECT_NE(text.find(row + expected + "L\n"), std::string::npos) << row;
   }
-}
-
-TEST(ClassPath, LongPathsPastTheCacheBudgetStillPrintWhole) {
   // Two classes whose names alone exceed the path cache.
   const std::string big(marvix::ClassPaths::kCacheText / 2, 'x');
   EXPECT_EQ(label_path({{0, dbg::NO_CLASS, 0, 0, 0, big}, {0, 0, 0, 0, 0, big}}, 1), big + "." + big + ".L");
@@ -150,11 +158,9 @@ TEST(Pager, PausesAfterEvery23LinesAcrossListings) {
 TEST(Output, CrlfLineEndsWhereverALineFeedGoes) {
   // Line ends, the pause's line feeds and line feeds inside names and
   // class paths (cached or not) all go out as "\r\n", also through a buffer
-  // smaller than a row; nothing else changes. The long name has a line
-  // feed in every byte of the eight-byte search and every other byte value.
+  // smaller than a row; no other byte value changes.
   std::vector<dbg::File> files(30, {0x45, 1, "a\nb"});
-  files.push_back({0, 2, "\n"});
-  for (std::size_t run = 0; run <= 16; ++run) files.back().name += std::string(run, '\x8a') + '\n';
+  files.push_back({0, 2, "\n\n"});
   for (int c = 1; c < 256; ++c) files.back().name += static_cast<char>(c);
   const dbg::Bytes bytes = dbg::debug_file(files, {{0, dbg::NO_CLASS, 0, 0, 0, "c\n"}, {0, 0, 0, 0, 0, "d"}},
                                            {{0, 1, 0, "\nl"}, {0, 1, 0, "m"}});
@@ -162,6 +168,6 @@ TEST(Output, CrlfLineEndsWhereverALineFeedGoes) {
   for (const bool crlf : {false, true}) text[crlf] = test::dump(bytes, true, crlf, crlf ? 7 : 4096).out;
   std::string expected;
   for (const char c : text[0]) expected += c == '\n' ? "\r\n" : std::string(1, c);
-  EXPECT_EQ(text[1], expected);
+  EXPECT_TEXT(text[1], expected);
   EXPECT_NE(text[0].find("a\nb)\n"), std::string::npos);
 }

@@ -62,16 +62,17 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) 
     const int out_fd = out_path == "-" ? -1 : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(err_fd, 2);
     dup2(out_fd, 1);
+    if (in == "-") close(0);
     if (out_fd < 0) close(1);
     if (options.close_stderr) close(2);
     if (options.stderr_to_stdout) dup2(1, 2);
-    if (!options.preload.empty()) setenv("LD_PRELOAD", options.preload.c_str(), 1);
+    for (const std::string& setting : options.env) putenv(const_cast<char*>(setting.c_str()));
     if (options.slow_nonblocking_pipes) {
       dup2(out_pipe[1], 1);
       dup2(err_pipe[1], 2);
       for (const int fd : {1, 2}) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-      for (const int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
     }
+    for (int fd = 3; fd < 1024; ++fd) close(fd);  // the tool starts with 0 to 2 alone
     std::vector<char*> argv{const_cast<char*>(MARVIX_BINARY)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -79,6 +80,8 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) 
     _exit(127);
   }
   Run run;
+  for (const std::string& a : args) run.command += " '" + a + "'";
+  for (const std::string& setting : options.env) run.command = setting + run.command;
   if (options.slow_nonblocking_pipes) {
     close(out_pipe[1]);
     close(err_pipe[1]);

@@ -14,35 +14,26 @@ namespace test {
 
 // The built marvix, run without a controlling terminal.
 struct Run {
-  int status = -1;  // exit status, or -1 when ended by a signal
+  std::string command;  // the arguments and options, for failure messages
+  int status = -1;      // exit status, or -1 when ended by a signal
   int signal = 0;
   std::string out;
   std::string err;
 };
 struct RunOptions {
-  std::string stdin_path;   // empty: /dev/null
+  std::string stdin_path;   // empty: /dev/null; "-": closed
   std::string stdout_path;  // empty: captured; "-": closed
   bool close_stderr = false;
   bool stderr_to_stdout = false;  // 2>&1: both into one file, captured as `out`
   // Standard output and error are non-blocking pipes, drained slowly.
   bool slow_nonblocking_pipes = false;
-  std::string preload;  // a library for LD_PRELOAD
+  std::vector<std::string> env;  // NAME=VALUE
 };
+#ifdef MARVIX_HOSTILE_SYSTEM
+// The system at the edge of what POSIX allows (hostile_system.cpp).
+inline const std::string kHostileSystem = "LD_PRELOAD=" MARVIX_HOSTILE_SYSTEM;
+#endif
 Run run_marvix(const std::vector<std::string>& args, const RunOptions& options = {});
-
-// The address sanitizer's shadow memory needs far more address space than
-// any memory budget below leaves.
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-inline constexpr bool kAddressSanitizer = true;
-#else
-inline constexpr bool kAddressSanitizer = false;
-#endif
-#else
-inline constexpr bool kAddressSanitizer = false;
-#endif
 
 // Forks a child whose standard output and error go to the given files and
 // whose address space may grow by only `budget` bytes beyond what it holds

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #ifdef _WIN32
-#include <io.h>
 #include <windows.h>
 #else
 #include <sys/ioctl.h>
@@ -23,7 +22,7 @@ namespace {
 
 // In-process listings pause with no key to wait for: the test process has
 // no terminal (or console) of its own.
-const bool g_no_terminal = [] {
+[[maybe_unused]] const bool g_no_terminal = [] {
 #ifdef _WIN32
   FreeConsole();
 #else
@@ -55,15 +54,6 @@ const std::string& temp_dir() {
 
 }  // namespace
 
-int null_device() {
-#ifdef _WIN32
-  static const int fd = _open("NUL", _O_WRONLY);
-#else
-  static const int fd = open("/dev/null", O_WRONLY);
-#endif
-  return fd;
-}
-
 std::string temp_path(const std::string& name) { return temp_dir() + "/" + name; }
 
 std::string write_temp(const std::string& name, const dbg::Bytes& bytes) {
@@ -83,7 +73,7 @@ std::string read_file(const std::string& path) {
 Dump dump(const dbg::Bytes& bytes, bool pause, bool crlf, std::size_t capacity) {
   marvix::DebugImage image;
   if (marvix::image_from_bytes(bytes, image) != marvix::LoadStatus::ok)
-    return {marvix::Outcome::out_of_memory, "", 0};
+    return {marvix::Outcome::out_of_memory};
   FILE* sink = std::tmpfile();
   marvix::Listing listing;
   listing.out.capacity = capacity;
@@ -95,12 +85,31 @@ Dump dump(const dbg::Bytes& bytes, bool pause, bool crlf, std::size_t capacity) 
   testing::internal::CaptureStderr();
   const marvix::DumpResult result = marvix::dump_image(image, listing);
   const std::string prompts = testing::internal::GetCapturedStderr();
-  std::string text;
+  std::string out;
   std::rewind(sink);
   char chunk[65536];
-  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, sink)) > 0;) text.append(chunk, got);
+  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, sink)) > 0;) out.append(chunk, got);
   std::fclose(sink);
-  return {result.outcome, text, result.cursor, prompts};
+  return {result.outcome, out, prompts};
+}
+
+testing::AssertionResult SameText(const char* actual_name, const char* expected_name,
+                                  const std::string& actual, const std::string& expected) {
+  if (actual == expected) return testing::AssertionSuccess();
+  std::size_t at = 0;
+  while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+  // The line where they part, at most 80 bytes either side of the place.
+  const std::size_t line_start = at == 0 ? 0 : expected.rfind('\n', at - 1) + 1;  // npos + 1 is 0
+  const std::size_t from = std::max(line_start, at < 80 ? 0 : at - 80);
+  const auto line = [&](const std::string& text) {
+    return testing::PrintToString(text.substr(from, std::min(text.find('\n', at), at + 80) - from));
+  };
+  return testing::AssertionFailure() << actual_name << " differs from " << expected_name << " in line "
+                                     << 1 + std::count(expected.begin(),
+                                                       expected.begin() + static_cast<long>(at), '\n')
+                                     << " (" << actual.size() << " bytes, expected " << expected.size()
+                                     << "):\n  actual:   " << line(actual)
+                                     << "\n  expected: " << line(expected);
 }
 
 std::string banner() {
@@ -108,10 +117,6 @@ std::string banner() {
          "homepage: " +
          std::string(marvix::kHomePage) + "\n";
 }
-
-}  // namespace test
-
-namespace test {
 
 dbg::Bytes worked_example() {
   return dbg::debug_file(

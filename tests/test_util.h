@@ -2,6 +2,8 @@
 // in-process dump, and the worked example.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -15,27 +17,26 @@ namespace test {
 std::string temp_path(const std::string& name);
 std::string write_temp(const std::string& name, const dbg::Bytes& bytes);
 std::string read_file(const std::string& path);
-// A descriptor that takes and drops whatever is written to it.
-int null_device();
 inline int line_count(const std::string& text) { return static_cast<int>(std::ranges::count(text, '\n')); }
 
 // Loads bytes from memory and runs check, scan and listings in-process.
 struct Dump {
   marvix::Outcome outcome;
-  std::string out;  // what the listing wrote
-  std::size_t cursor;
+  std::string out;      // what the listing wrote
   std::string prompts;  // what went to standard error
 };
 // With `crlf`, Windows line ends; `capacity` sizes the output buffer.
 Dump dump(const dbg::Bytes& bytes, bool pause = false, bool crlf = false,
           std::size_t capacity = marvix::Output::kCapacity);
 
+// Texts that may run to megabytes: where they differ, the first line that
+// does, rather than both whole.
+testing::AssertionResult SameText(const char* actual_name, const char* expected_name,
+                                  const std::string& actual, const std::string& expected);
+#define EXPECT_TEXT(actual, expected) EXPECT_PRED_FORMAT2(test::SameText, actual, expected)
+
 // The two banner lines every run begins with.
 std::string banner();
-
-}  // namespace test
-
-namespace test {
 
 // The two-file, two-class, three-label example of the manual, and its
 // listing.

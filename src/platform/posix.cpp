@@ -20,13 +20,14 @@ void setup_process() {
   std::signal(SIGPIPE, SIG_IGN);
   // With descriptor 1 or 2 closed, the debug file or the terminal opened
   // for the pause would take its number, and the listing or a message would
-  // be written into it. Park /dev/null there instead: writes to a read-only
-  // descriptor fail, so a closed standard output is reported as an output
-  // error, and messages to a closed standard error are dropped.
+  // be written into it. Park /dev/null there instead (moved into place,
+  // since a closed standard input would take it first): writes to a
+  // read-only descriptor fail, so a closed standard output is reported as
+  // an output error, and messages to a closed standard error are dropped.
   for (int fd = kStdOut; fd <= kStdErr; ++fd) {
     if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
       const int parked = open("/dev/null", fd == kStdErr ? O_WRONLY : O_RDONLY);
-      if (parked >= 0 && parked != fd) close(parked);
+      if (parked != fd && dup2(parked, fd) == fd) close(parked);
     }
   }
 }
