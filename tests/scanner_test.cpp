@@ -46,10 +46,10 @@ TEST(Scan, FindsSectionsInAnyOrderAndPointsNamesIntoTheImage) {
   EXPECT_EQ(s.tables.files.count, 1u);
   EXPECT_EQ(s.tables.classes.count, 1u);
   ASSERT_EQ(s.tables.labels.count, 2u);
-  EXPECT_STREQ(s.tables.name(LabelEntry{s.tables.label_record(0)}.name_slot()), "l0");
-  EXPECT_STREQ(s.tables.name(LabelEntry{s.tables.label_record(1)}.name_slot()), "");
-  EXPECT_STREQ(s.tables.name(FileEntry{s.tables.file_record(0)}.name_slot()), "a.asm");
-  EXPECT_STREQ(s.tables.name(ClassEntry{s.tables.class_record(0)}.name_slot()), "seg");
+  EXPECT_STREQ(s.tables.name(s.tables.label_entry(0).name_slot()), "l0");
+  EXPECT_STREQ(s.tables.name(s.tables.label_entry(1).name_slot()), "");
+  EXPECT_STREQ(s.tables.name(s.tables.file_entry(0).name_slot()), "a.asm");
+  EXPECT_STREQ(s.tables.name(s.tables.class_entry(0).name_slot()), "seg");
 }
 
 TEST(Scan, EmptyFileAndEmptySections) {

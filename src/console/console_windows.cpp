@@ -15,37 +15,21 @@ namespace marvix {
 
 namespace {
 
-// Opened on first use and kept for the run; INVALID_HANDLE_VALUE once it
-// is known that there is none.
-HANDLE open_device(const wchar_t* name, HANDLE& handle, bool& tried) {
-  if (!tried) {
-    tried = true;
-    handle = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-  }
-  return handle;
+// The devices, opened on first use and kept for the run;
+// INVALID_HANDLE_VALUE where the process has no console.
+HANDLE open_device(const wchar_t* name) {
+  return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
 }
 
 HANDLE console_out() {
-  static HANDLE handle = INVALID_HANDLE_VALUE;
-  static bool tried = false;
-  return open_device(L"CONOUT$", handle, tried);
-}
-
-// Whether CONOUT$ is a console screen, which takes UTF-16 text whatever its
-// code page, rather than something that takes bytes.
-bool console_takes_utf16() {
-  static const bool screen = [] {
-    DWORD mode = 0;
-    return console_out() != INVALID_HANDLE_VALUE && GetConsoleMode(console_out(), &mode) != 0;
-  }();
-  return screen;
+  static const HANDLE handle = open_device(L"CONOUT$");
+  return handle;
 }
 
 HANDLE console_in() {
-  static HANDLE handle = INVALID_HANDLE_VALUE;
-  static bool tried = false;
-  return open_device(L"CONIN$", handle, tried);
+  static const HANDLE handle = open_device(L"CONIN$");
+  return handle;
 }
 
 // The input mode to restore, for the control handler as well, which runs
@@ -115,25 +99,22 @@ void read_key() {
   }
 }
 
-// Writes bytes (WriteFile) or UTF-16 units (WriteConsoleW) in pieces of at
-// most 32 KiB, which every console takes (those before Windows 8 refuse
-// much larger writes).
-void write_pieces(const HANDLE out, const char* text, std::size_t count, bool wide) {
-  const std::size_t unit = wide ? sizeof(wchar_t) : 1;
-  const std::size_t piece = 0x8000 / unit;
+// Writes UTF-16 units in pieces of at most 32 KiB, which every console
+// takes (those before Windows 8 refuse much larger writes).
+void write_pieces(const HANDLE out, const wchar_t* text, std::size_t count) {
+  constexpr std::size_t kPiece = 0x8000 / sizeof(wchar_t);
   while (count > 0) {
     DWORD done = 0;
-    const auto ask = static_cast<DWORD>(count > piece ? piece : count);
-    if (!(wide ? WriteConsoleW(out, text, ask, &done, nullptr) : WriteFile(out, text, ask, &done, nullptr)) ||
+    if (!WriteConsoleW(out, text, static_cast<DWORD>(count > kPiece ? kPiece : count), &done, nullptr) ||
         done == 0)
       return;
-    text += done * unit;
+    text += done;
     count -= done;
   }
 }
 
-// UTF-8 as UTF-16 on a console screen, so that a name shows as typed in any
-// script, whatever the console's code page. A sequence cut at the end of
+// UTF-8 as UTF-16, which a console screen takes whatever its code page, so
+// that a name shows as typed in any script. A sequence cut at the end of
 // one write is kept for the next.
 void write_utf16(const HANDLE out, const char* bytes, std::size_t size) {
   static char pending[4];
@@ -153,34 +134,22 @@ void write_utf16(const HANDLE out, const char* bytes, std::size_t size) {
     std::memcpy(pending, text + length, pending_size);
     bool valid = false;
     const std::size_t units = utf16_from_utf8(text, length, wide, valid);
-    write_pieces(out, reinterpret_cast<const char*>(wide), units, true);
+    write_pieces(out, wide, units);
   }
 }
 
 }  // namespace
 
 void console_write(const char* bytes, std::size_t size) {
-  const HANDLE out = console_out();
-  if (out == INVALID_HANDLE_VALUE) return;
-  if (console_takes_utf16()) {
-    write_utf16(out, bytes, size);
-    return;
-  }
-  write_pieces(out, bytes, size, false);
+  if (console_out() != INVALID_HANDLE_VALUE) write_utf16(console_out(), bytes, size);
 }
 
 bool console_is_terminal() { return console_out() != INVALID_HANDLE_VALUE; }
 
-bool console_can_wait() {
-  DWORD mode = 0;
-  return console_in() != INVALID_HANDLE_VALUE && GetConsoleMode(console_in(), &mode);
-}
+bool console_can_wait() { return console_in() != INVALID_HANDLE_VALUE; }
 
 void console_pause(std::string_view prompt) {
-  if (!GetConsoleMode(console_in(), &g_saved_mode)) {
-    console_write(prompt.data(), prompt.size());
-    return;
-  }
+  GetConsoleMode(console_in(), &g_saved_mode);
   // The mode changes before the prompt, so that no key typed after it is
   // echoed.
   if (g_wake == nullptr) g_wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);

@@ -14,16 +14,6 @@ bool check_magic(const DebugImage& image) {
   return image.size() >= kMagic.size() && std::memcmp(image.data(), kMagic.data(), kMagic.size()) == 0;
 }
 
-const std::uint8_t* DebugTables::file_record(std::uint32_t i) const {
-  return image + files.records + std::size_t{i} * FileEntry::kSize;
-}
-const std::uint8_t* DebugTables::class_record(std::uint32_t i) const {
-  return image + classes.records + std::size_t{i} * ClassEntry::kSize;
-}
-const std::uint8_t* DebugTables::label_record(std::uint32_t i) const {
-  return image + labels.records + std::size_t{i} * LabelEntry::kSize;
-}
-
 namespace {
 
 struct SectionKind {

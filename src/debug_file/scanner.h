@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "debug_file/format.h"
 #include "debug_file/image.h"
 
 namespace marvix {
@@ -25,9 +26,9 @@ struct DebugTables {
   SectionTable classes;
   SectionTable labels;
 
-  const std::uint8_t* file_record(std::uint32_t i) const;
-  const std::uint8_t* class_record(std::uint32_t i) const;
-  const std::uint8_t* label_record(std::uint32_t i) const;
+  FileEntry file_entry(std::uint32_t i) const { return {image + files.records + i * FileEntry::kSize}; }
+  ClassEntry class_entry(std::uint32_t i) const { return {image + classes.records + i * ClassEntry::kSize}; }
+  LabelEntry label_entry(std::uint32_t i) const { return {image + labels.records + i * LabelEntry::kSize}; }
   // The NUL-terminated name whose offset a name slot holds.
   const char* name(std::uint32_t slot) const { return reinterpret_cast<const char*>(image + slot); }
 };

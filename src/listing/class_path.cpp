@@ -18,7 +18,7 @@ bool allocate_words(ClassWords& words, std::uint32_t count) {
 }
 
 const char* class_name(const DebugTables& tables, std::uint32_t index) {
-  return tables.name(ClassEntry{tables.class_record(index)}.name_slot());
+  return tables.name(tables.class_entry(index).name_slot());
 }
 
 // Follows the parents from `index` and leaves the classes met in
@@ -35,7 +35,7 @@ bool walk_parents(ClassPaths& paths, const DebugTables& tables, std::uint32_t in
     if (index >= tables.classes.count || paths.seen.at[index] == paths.walk) return true;
     paths.seen.at[index] = paths.walk;
     paths.chain.at[paths.chain_length++] = index;
-    index = ClassEntry{tables.class_record(index)}.parent();
+    index = tables.class_entry(index).parent();
   }
 }
 

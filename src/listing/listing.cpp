@@ -42,9 +42,7 @@ void decimal_column(Output& out, Int value, std::size_t width) {
 // printf's "%#x": a bare 0, otherwise 0x and lower-case digits.
 void hex_column(Output& out, std::uint64_t value, std::size_t width) {
   char digits[24] = {'0', 'x'};
-  const bool prefixed = value != 0;
-  char* first = prefixed ? digits + 2 : digits;
-  const auto end = std::to_chars(first, digits + sizeof digits, value, 16).ptr;
+  const auto end = std::to_chars(value != 0 ? digits + 2 : digits, digits + sizeof digits, value, 16).ptr;
   column(out, {digits, static_cast<std::size_t>(end - digits)}, width);
 }
 
@@ -65,8 +63,6 @@ void title_and_header(Listing& listing, std::string_view tag, const Column (&col
   line_end(listing);
 }
 
-bool stopped(const Listing& listing) { return listing.out.failed(); }
-
 // Class and label rows end alike: the owning class's path, the entry's own
 // name, the end of the line.
 void path_and_name(Listing& listing, const DebugTables& tables, std::uint32_t owner,
@@ -82,8 +78,8 @@ void list_files(Listing& listing, const DebugTables& tables) {
   if (tables.files.count == 0) return;
   Output& out = listing.out;
   title_and_header(listing, kTagFile, kFileColumns);
-  for (std::uint32_t i = 0; i < tables.files.count && !stopped(listing); ++i) {
-    const FileEntry entry{tables.file_record(i)};
+  for (std::uint32_t i = 0; i < tables.files.count && !listing.out.failed(); ++i) {
+    const FileEntry entry = tables.file_entry(i);
     decimal_column(out, i, kFileColumns[0].width);
     decimal_column(out, entry.lines(), kFileColumns[1].width);
     column(out, kind_name(kFileKinds, entry.kind()), kFileColumns[2].width);
@@ -99,8 +95,8 @@ void list_classes(Listing& listing, const DebugTables& tables) {
   if (tables.classes.count == 0) return;
   Output& out = listing.out;
   title_and_header(listing, kTagClass, kClassColumns);
-  for (std::uint32_t i = 0; i < tables.classes.count && !stopped(listing); ++i) {
-    const ClassEntry entry{tables.class_record(i)};
+  for (std::uint32_t i = 0; i < tables.classes.count && !listing.out.failed(); ++i) {
+    const ClassEntry entry = tables.class_entry(i);
     decimal_column(out, i, kClassColumns[0].width);
     column(out, kind_name(kClassKinds, entry.kind()), kClassColumns[1].width);
     hex_column(out, entry.start(), kClassColumns[2].width);
@@ -114,8 +110,8 @@ void list_labels(Listing& listing, const DebugTables& tables) {
   if (tables.labels.count == 0) return;
   Output& out = listing.out;
   title_and_header(listing, kTagLabel, kLabelColumns);
-  for (std::uint32_t i = 0; i < tables.labels.count && !stopped(listing); ++i) {
-    const LabelEntry entry{tables.label_record(i)};
+  for (std::uint32_t i = 0; i < tables.labels.count && !listing.out.failed(); ++i) {
+    const LabelEntry entry = tables.label_entry(i);
     decimal_column(out, i, kLabelColumns[0].width);
     column(out, kind_name(kLabelKinds, entry.kind()), kLabelColumns[1].width);
     hex_column(out, entry.value(), kLabelColumns[2].width);
