@@ -20,6 +20,7 @@
 // Handlers use async-signal-safe calls only and keep errno. Signal sets
 // start empty ({}), so that no path can ever read one uninitialised.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -37,6 +38,14 @@ void console_write(const char* bytes, std::size_t size) { write_all(kStdErr, byt
 bool console_is_terminal() {
   static const bool terminal = is_terminal(kStdErr);
   return terminal;
+}
+
+bool console_shares_stream(int fd) {
+  struct stat console {};
+  struct stat other {};
+  if (fstat(kStdErr, &console) != 0 || fstat(fd, &other) != 0) return false;
+  const bool stream = S_ISREG(other.st_mode) || S_ISFIFO(other.st_mode) || S_ISSOCK(other.st_mode);
+  return stream && console.st_dev == other.st_dev && console.st_ino == other.st_ino;
 }
 
 namespace {

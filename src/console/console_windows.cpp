@@ -146,6 +146,9 @@ void console_write(const char* bytes, std::size_t size) {
 
 bool console_is_terminal() { return console_out() != INVALID_HANDLE_VALUE; }
 
+// Messages go to the console device, never into a file or pipe.
+bool console_shares_stream(int) { return false; }
+
 bool console_can_wait() { return console_in() != INVALID_HANDLE_VALUE; }
 
 void console_pause(std::string_view prompt) {

@@ -37,9 +37,8 @@ LoadStatus load_image(const InputFile& file, DebugImage& image) {
   // A regular file's size says at once whether it can load, and how much
   // room it needs. Anything else (a pipe, a device, a file that grows
   // while it is read) starts small, and its image grows as data arrives.
-  const std::uint64_t size = prepare_input(file);
-  if (size > kMaxFileSize) return LoadStatus::out_of_memory;
-  if (!allocate_block(image.memory, image_size_for(static_cast<std::size_t>(size))))
+  if (file.size > kMaxFileSize) return LoadStatus::out_of_memory;
+  if (!allocate_block(image.memory, image_size_for(static_cast<std::size_t>(file.size))))
     return LoadStatus::out_of_memory;
 
   // Read until end of file. Filling the largest image means the file has at

@@ -27,15 +27,10 @@ void setup_process();
 
 bool is_terminal(int fd);
 
-// Whether two descriptors write into the same regular file, pipe or socket,
-// so that what each writes lands in one stream. Devices are never the same
-// here: /dev/null for both keeps nothing in order, and a terminal is
-// handled as a terminal. False when either cannot be examined.
-bool same_file(int a, int b);
-
 // The debug file, open from the open step to the end of loading.
 struct InputFile {
   std::intptr_t handle = -1;  // the system's descriptor or handle; -1 when not open
+  std::uint64_t size = 0;     // known before reading: a regular file's size, else 0
 
   InputFile() = default;
   InputFile(const InputFile&) = delete;
@@ -43,15 +38,11 @@ struct InputFile {
   ~InputFile();
 };
 
-// Opens for reading as raw bytes, shared with other readers and writers.
-// False when the file cannot be opened or is a directory; devices and pipes
-// open like files.
+// Opens for reading as raw bytes, shared with other readers and writers,
+// and readies the file to be read whole: a pipe is asked for a larger
+// buffer, so that a large file arrives in fewer reads. False when the file
+// cannot be opened or is a directory; devices and pipes open like files.
 bool open_input(const char* path, InputFile& file);
-
-// Readies the file to be read whole: returns its size where it is known
-// before reading (a regular file), else 0. A pipe is asked for a larger
-// buffer, so that a large file arrives in fewer reads.
-std::uint64_t prepare_input(const InputFile& file);
 
 // Reads up to `size` bytes: the count read, 0 at end of file, -1 on error.
 // An interrupted read is retried.

@@ -34,14 +34,6 @@ void setup_process() {
 
 bool is_terminal(int fd) { return isatty(fd) != 0; }
 
-bool same_file(int a, int b) {
-  struct stat first {};
-  struct stat second {};
-  if (fstat(a, &first) != 0 || fstat(b, &second) != 0) return false;
-  const bool stream = S_ISREG(first.st_mode) || S_ISFIFO(first.st_mode) || S_ISSOCK(first.st_mode);
-  return stream && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
 InputFile::~InputFile() {
   if (handle >= 0) close(static_cast<int>(handle));
 }
@@ -57,20 +49,16 @@ bool open_input(const char* path, InputFile& file) {
   const int fd = open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
   file.handle = fd;
-  // A directory opens fine here but is not a file to dump.
   struct stat st {};
-  return !(fstat(fd, &st) == 0 && S_ISDIR(st.st_mode));
-}
-
-std::uint64_t prepare_input(const InputFile& file) {
-  struct stat st {};
-  if (fstat(fd_of(file), &st) != 0) return 0;
+  fstat(fd, &st);  // where it fails, st stays zero: a file of unknown size
 #ifdef F_SETPIPE_SZ
   // A pipe holds 64 KiB: a large file would take a thousand reads, each a
   // switch to the writer and back.
-  if (S_ISFIFO(st.st_mode)) fcntl(fd_of(file), F_SETPIPE_SZ, 1 << 20);
+  if (S_ISFIFO(st.st_mode)) fcntl(fd, F_SETPIPE_SZ, 1 << 20);
 #endif
-  return S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+  if (S_ISREG(st.st_mode)) file.size = static_cast<std::uint64_t>(st.st_size);
+  // A directory opens fine here but is not a file to dump.
+  return !S_ISDIR(st.st_mode);
 }
 
 std::ptrdiff_t read_input(const InputFile& file, void* buffer, std::size_t size) {

@@ -73,21 +73,6 @@ bool is_terminal(int fd) {
   return GetConsoleMode(handle_of(fd), &mode) != 0;
 }
 
-// Disk files only, named by their volume and file index. Two handles on one
-// pipe are not told apart (that takes CompareObjectHandles, which only
-// Windows 10 and later have): a pipe is never the same file here.
-bool same_file(int a, int b) {
-  const HANDLE first = handle_of(a);
-  const HANDLE second = handle_of(b);
-  BY_HANDLE_FILE_INFORMATION one{};
-  BY_HANDLE_FILE_INFORMATION two{};
-  if (GetFileType(first) != FILE_TYPE_DISK || GetFileType(second) != FILE_TYPE_DISK ||
-      !GetFileInformationByHandle(first, &one) || !GetFileInformationByHandle(second, &two))
-    return false;
-  return one.dwVolumeSerialNumber == two.dwVolumeSerialNumber && one.nFileIndexHigh == two.nFileIndexHigh &&
-         one.nFileIndexLow == two.nFileIndexLow;
-}
-
 InputFile::~InputFile() {
   if (handle != -1) CloseHandle(handle_of(*this));
 }
@@ -145,13 +130,10 @@ bool open_input(const char* path, InputFile& file) {
                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (opened == INVALID_HANDLE_VALUE) return false;
   file.handle = reinterpret_cast<std::intptr_t>(opened);
-  return true;
-}
-
-std::uint64_t prepare_input(const InputFile& file) {
   LARGE_INTEGER bytes;
-  if (GetFileType(handle_of(file)) != FILE_TYPE_DISK || !GetFileSizeEx(handle_of(file), &bytes)) return 0;
-  return static_cast<std::uint64_t>(bytes.QuadPart);
+  if (GetFileType(opened) == FILE_TYPE_DISK && GetFileSizeEx(opened, &bytes))
+    file.size = static_cast<std::uint64_t>(bytes.QuadPart);
+  return true;
 }
 
 std::ptrdiff_t read_input(const InputFile& file, void* buffer, std::size_t size) {
