@@ -14,62 +14,38 @@ namespace marvix {
 template <typename Unit>
 std::size_t utf8_from_utf16(const Unit* in, std::size_t count, char* out) {
   std::size_t length = 0;
-  const auto put = [&](std::uint32_t byte) { out[length++] = static_cast<char>(byte); };
+  const auto unit = [&](std::size_t i) { return std::uint32_t{static_cast<std::uint16_t>(in[i])}; };
   for (std::size_t i = 0; i < count; ++i) {
-    std::uint32_t c = static_cast<std::uint16_t>(in[i]);
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < count && static_cast<std::uint16_t>(in[i + 1]) >= 0xDC00 &&
-        static_cast<std::uint16_t>(in[i + 1]) < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<std::uint16_t>(in[++i]) - 0xDC00u);
-      put(0xF0 | c >> 18);
-      put(0x80 | (c >> 12 & 0x3F));
-    } else if (c >= 0x800) {
-      put(0xE0 | c >> 12);
-    } else if (c >= 0x80) {
-      put(0xC0 | c >> 6);
-      put(0x80 | (c & 0x3F));
-      continue;
-    } else {
-      put(c);
-      continue;
-    }
-    put(0x80 | (c >> 6 & 0x3F));
-    put(0x80 | (c & 0x3F));
+    std::uint32_t c = unit(i);
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < count && unit(i + 1) >= 0xDC00 && unit(i + 1) < 0xE000)
+      c = 0x10000 + ((c - 0xD800) << 10) + (unit(++i) - 0xDC00);
+    // The bytes after the first, and the first's marks for how many follow.
+    const int more = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+    constexpr std::uint32_t kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
+    out[length++] = static_cast<char>(kLead[more] | c >> 6 * more);
+    for (int shift = 6 * (more - 1); shift >= 0; shift -= 6)
+      out[length++] = static_cast<char>(0x80 | (c >> shift & 0x3F));
   }
   return length;
 }
 
 // The length of the UTF-8 sequence that begins at `in` (at most `size`
-// bytes), or 0 where no sequence begins there; its code point in `c`.
+// bytes), or 0 where no sequence begins there: a stray or missing
+// continuation byte, an overlong form, or a code point past U+10FFFF. Its
+// code point in `c`.
 inline std::size_t utf8_sequence(const char* in, std::size_t size, std::uint32_t& c) {
   const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(in[i]); };
-  const std::uint32_t lead = byte(0);
-  std::size_t length = 0;
-  std::uint32_t low = 0x80;  // the smallest and largest second byte
-  std::uint32_t high = 0xBF;
-  if (lead < 0x80) {
-    c = lead;
-    return 1;
-  } else if (lead >= 0xC2 && lead < 0xE0) {
-    length = 2;
-    c = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead < 0xF0) {
-    length = 3;
-    c = lead & 0x0F;
-    if (lead == 0xE0) low = 0xA0;
-  } else if (lead >= 0xF0 && lead < 0xF5) {
-    length = 4;
-    c = lead & 0x07;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (length > size) return 0;
+  c = byte(0);
+  if (c < 0x80) return 1;
+  const std::size_t length = c < 0xC0 ? 0 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF8 ? 4 : 0;
+  if (length == 0 || length > size) return 0;
+  c &= 0xFFu >> (length + 1);
   for (std::size_t i = 1; i < length; ++i) {
-    if (byte(i) < (i == 1 ? low : 0x80) || byte(i) > (i == 1 ? high : 0xBF)) return 0;
+    if ((byte(i) & 0xC0) != 0x80) return 0;
     c = c << 6 | (byte(i) & 0x3F);
   }
-  return length;
+  constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  return c >= kSmallest[length] && c <= 0x10FFFF ? length : 0;
 }
 
 // Writes at most one unit for each byte; returns the length written. Bytes
