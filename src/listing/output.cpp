@@ -43,10 +43,7 @@ void output_translated(Output& out, const char* bytes, std::size_t size) {
 }
 
 void output_external_slow(Output& out, const char* bytes, std::size_t size) {
-  if (!out.is_terminal) {
-    output_translated(out, bytes, size);
-    return;
-  }
+  if (!out.is_terminal) return output_translated(out, bytes, size);
   // On a terminal no line feed is left to translate: it shows as ^J.
   char shown[4096];
   for (const char* end = bytes + size; bytes != end;) {

@@ -60,19 +60,13 @@ inline void copy_bytes(char* to, const char* from, std::size_t size) {
 }
 
 inline void output_bytes(Output& out, const char* bytes, std::size_t size) {
-  if (size > out.capacity - out.used) {
-    output_write_large(out, bytes, size);
-    return;
-  }
+  if (size > out.capacity - out.used) return output_write_large(out, bytes, size);
   copy_bytes(g_output_buffer + out.used, bytes, size);
   out.used += size;
 }
 
 inline void output_line_end(Output& out) {
-  if (out.crlf) {
-    output_bytes(out, "\r\n", 2);
-    return;
-  }
+  if (out.crlf) return output_bytes(out, "\r\n", 2);
   output_bytes(out, "\n", 1);
 }
 
@@ -82,10 +76,8 @@ void output_translated(Output& out, const char* bytes, std::size_t size);
 // The tool's own text, whose line feeds are line ends. (For a literal, the
 // compiler settles the search at build time.)
 inline void output_text(Output& out, std::string_view text) {
-  if (out.crlf && std::memchr(text.data(), '\n', text.size()) != nullptr) {
-    output_translated(out, text.data(), text.size());
-    return;
-  }
+  if (out.crlf && std::memchr(text.data(), '\n', text.size()) != nullptr)
+    return output_translated(out, text.data(), text.size());
   output_bytes(out, text.data(), text.size());
 }
 
@@ -97,10 +89,7 @@ void output_external_slow(Output& out, const char* bytes, std::size_t size);
 // terminal. A line feed in a name is a line feed of the text stream like
 // any other, so where the line end is "\r\n" it becomes that too.
 inline void output_external(Output& out, const char* bytes, std::size_t size) {
-  if (out.is_terminal || out.crlf) {
-    output_external_slow(out, bytes, size);
-    return;
-  }
+  if (out.is_terminal || out.crlf) return output_external_slow(out, bytes, size);
   output_bytes(out, bytes, size);
 }
 
