@@ -51,7 +51,8 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) 
   const std::string err_path = temp_path("err" + tag);
   int out_pipe[2] = {-1, -1};
   int err_pipe[2] = {-1, -1};
-  if (options.slow_nonblocking_pipes && (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)) return {};
+  const bool piped = options.slow_nonblocking_pipes || options.stderr_to_stdout;
+  if (piped && (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)) return {};
 
   const pid_t child = fork();
   if (child == 0) {
@@ -65,13 +66,13 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) 
     if (in == "-") close(0);
     if (out_fd < 0) close(1);
     if (options.close_stderr) close(2);
-    if (options.stderr_to_stdout) dup2(1, 2);
     for (const std::string& setting : options.env) putenv(const_cast<char*>(setting.c_str()));
-    if (options.slow_nonblocking_pipes) {
+    if (piped) {
       dup2(out_pipe[1], 1);
-      dup2(err_pipe[1], 2);
-      for (const int fd : {1, 2}) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+      dup2(options.stderr_to_stdout ? out_pipe[1] : err_pipe[1], 2);
     }
+    if (options.slow_nonblocking_pipes)
+      for (const int fd : {1, 2}) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     for (int fd = 3; fd < 1024; ++fd) close(fd);  // the tool starts with 0 to 2 alone
     std::vector<char*> argv{const_cast<char*>(MARVIX_BINARY)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -82,13 +83,13 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) 
   Run run;
   for (const std::string& a : args) run.command += " '" + a + "'";
   for (const std::string& setting : options.env) run.command = setting + run.command;
-  if (options.slow_nonblocking_pipes) {
+  if (piped) {
     close(out_pipe[1]);
     close(err_pipe[1]);
     drain_slowly(out_pipe[0], err_pipe[0], run);
   }
   wait_for(child, run);
-  if (options.slow_nonblocking_pipes) return run;
+  if (piped) return run;
   if (options.stdout_path.empty()) run.out = read_file(out_path);
   run.err = read_file(err_path);
   return run;

@@ -24,7 +24,7 @@ struct RunOptions {
   std::string stdin_path;   // empty: /dev/null; "-": closed
   std::string stdout_path;  // empty: captured; "-": closed
   bool close_stderr = false;
-  bool stderr_to_stdout = false;  // 2>&1: both into one file, captured as `out`
+  bool stderr_to_stdout = false;  // 2>&1: both into one pipe, captured as `out`
   // Standard output and error are non-blocking pipes, drained slowly.
   bool slow_nonblocking_pipes = false;
   std::vector<std::string> env;  // NAME=VALUE

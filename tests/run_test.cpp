@@ -110,8 +110,8 @@ TEST(Run, OutputThatCannotBeWritten) {
 }
 
 TEST(Run, PauseWithoutATerminalStillPromptsAndGoesOn) {
-  // Both streams into one file (2>&1, as in logs of CI and cron): each
-  // prompt stands right after its 23rd line.
+  // Both streams into one pipe (2>&1 | tee, as in logs of CI and cron):
+  // each prompt stands right after its 23rd line.
   const test::Run run = run_marvix({MARVIX_PAGING_SAMPLE, "-p"}, {.stderr_to_stdout = true});
   EXPECT_EQ(run.status, 0);
   std::string expected = banner() + dump_line(MARVIX_PAGING_SAMPLE);

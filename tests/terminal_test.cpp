@@ -49,9 +49,8 @@ struct Job {
 const char* g_preload = "";
 
 void close_all_but(std::initializer_list<int> keep) {
-  for (int fd = 3; fd < 256; ++fd) {
+  for (int fd = 3; fd < 256; ++fd)
     if (std::find(keep.begin(), keep.end(), fd) == keep.end()) close(fd);
-  }
 }
 
 [[noreturn]] void exec_job(const Job& job, int terminal) {
@@ -195,14 +194,16 @@ struct Session {
     }
     return true;
   }
-  bool wait_for_prompts(int count) { return wait_for("press a key...", count); }
-  bool at_pause(int count) { return wait_for_prompts(count) && wait_for_raw_mode(); }
+  bool at_pause(int count) { return wait_for("press a key...", count) && wait_for_raw_mode(); }
   int occurrences(const std::string& text) const {
     int n = 0;
     for (std::size_t at = 0; (at = screen.find(text, at)) != std::string::npos; ++at) ++n;
     return n;
   }
-  bool raw() { return (mode().c_lflag & (ECHO | ICANON | ISIG)) == 0; }
+  bool raw() {
+    const termios now = mode();
+    return (now.c_lflag & (ECHO | ICANON | ISIG)) == 0 && now.c_cc[VMIN] == 1 && now.c_cc[VTIME] == 0;
+  }
   bool wait_for_raw_mode() {
     for (int i = 0; i < 500 && !raw(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return raw();
@@ -213,10 +214,8 @@ struct Session {
     return now;
   }
   bool mode_is(const termios& expected) const {
-    const termios now = mode();
-    return now.c_iflag == expected.c_iflag && now.c_oflag == expected.c_oflag &&
-           now.c_lflag == expected.c_lflag && now.c_cflag == expected.c_cflag &&
-           std::memcmp(now.c_cc, expected.c_cc, sizeof now.c_cc) == 0;
+    const termios now = mode();  // both start zeroed, padding included
+    return std::memcmp(&now, &expected, sizeof now) == 0;
   }
   bool mode_unchanged() const { return mode_is(before); }
   bool still_waiting() {
@@ -257,16 +256,16 @@ TEST_P(Terminal, PauseWaitsForOneKeyWithoutEcho) {
   EXPECT_TRUE(s.still_waiting());
   EXPECT_EQ(s.occurrences("press a key..."), 1);  // on the terminal once, though standard error is there too
 
-  // A key ends one pause, and one typed a moment later the next. An arrow
-  // key is three bytes, which may come in two reads; all of them go with one
-  // wait, so the third pause waits again.
+  // A key ends one pause (keys typed ahead with it go too), and one typed a
+  // moment later the next. An arrow key is three bytes, which may come in
+  // two reads; all of them go with one wait, so the third pause waits again.
   const std::size_t seen = s.screen.size();
-  s.type("z");
+  s.type("zzz");
   std::this_thread::sleep_for(std::chrono::milliseconds(400));  // long after the key, well inside a second
   s.type("\x1b");
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
   s.type("[A");
-  ASSERT_TRUE(s.wait_for_prompts(3));
+  ASSERT_TRUE(s.wait_for("press a key...", 3));
   EXPECT_TRUE(s.still_waiting());
   s.type("\x03");  // Ctrl+C is just a key here
   EXPECT_TRUE(exited_with(s.wait_job(), 0));
@@ -371,7 +370,7 @@ TEST_P(Terminal, AStopThatCannotComeLeavesThePauseRaw) {
   EXPECT_TRUE(s.still_waiting());
   const std::size_t seen = s.screen.size();
   s.type("z");
-  ASSERT_TRUE(s.wait_for_prompts(2));
+  ASSERT_TRUE(s.wait_for("press a key...", 2));
   EXPECT_EQ(s.screen.find('z', seen), std::string::npos);
   // The terminal hangs up, its hang-up signal ignored: the pause ends, the
   // next one does not wait on the dead terminal, and the run completes.
