@@ -76,8 +76,7 @@ namespace {
 // another try). select, since some systems (macOS) cannot poll a terminal;
 // standard output and error lie far below FD_SETSIZE.
 void wait_writable(int fd) {
-  fd_set ready;
-  FD_ZERO(&ready);
+  fd_set ready{};  // empty
   FD_SET(fd, &ready);
   select(fd + 1, nullptr, &ready, nullptr, nullptr);
 }
