@@ -46,16 +46,6 @@ TEST(Format, RecordViewsReadLittleEndianAtAnyOffset) {
   EXPECT_EQ(l.value(), 0xFFFFFFFFFFFFFFFFu);
 }
 
-// Name slots hold offsets anywhere in a 64 MiB image: every byte of the
-// word must land in its place.
-TEST(Format, WritesLittleEndianWords) {
-  std::uint8_t bytes[5] = {0, 0, 0, 0, 0xEE};
-  write_u32le(bytes, 0x8C03F201u);
-  EXPECT_EQ(std::vector<std::uint8_t>(bytes, bytes + 5),
-            (std::vector<std::uint8_t>{0x01, 0xF2, 0x03, 0x8C, 0xEE}));
-  EXPECT_EQ(read_u32le(bytes), 0x8C03F201u);
-}
-
 // A control byte takes two places: one that no longer fits stays for the
 // next call, and nothing is written past the room given.
 TEST(TerminalText, ControlBytesNeverOverrunTheRoom) {

@@ -35,12 +35,10 @@ TEST(Listing, WorkedExampleByteForByte) {
   EXPECT_TEXT(d.out, test::kWorkedListing);
 }
 
-TEST(Listing, EmptyTablesPrintNothing) {
+TEST(Listing, ColumnsAndNameForms) {
+  // An empty table prints nothing at all.
   EXPECT_EQ(listing_of({}, {}, {}), "");
   EXPECT_EQ(listing_of({}, {}, {{0, dbg::NO_CLASS, 0, "x"}}).substr(0, 8), "[label]\n");
-}
-
-TEST(Listing, ColumnsAndNameForms) {
   EXPECT_EQ(listing_of({{0x85, -1, "plain"}, {0x45, 2147483647, "paren"}, {0x40, 0, ""}}, {}, {}),
             "[file]\n"
             "item  lines    type         name\n"

@@ -357,6 +357,23 @@ TEST_P(Terminal, JobControlDuringThePause) {
   EXPECT_EQ(test::line_count(test::read_file(out)), 73 + 3 * 3);
 }
 
+TEST_P(Terminal, AStopAfterAPauseLeavesTheModeAlone) {
+  // The rows after the pause fill the terminal while the test does not
+  // read it, and the run waits to write: stopped there and brought back,
+  // the terminal keeps the shell's mode.
+  const std::vector<dbg::File> files(40, {0, 1, std::string(8192, 'n')});
+  Session s({.args = {test::write_temp("wide.dbg", dbg::debug_file(files, {}, {})), "-p"}});
+  ASSERT_TRUE(s.at_pause(1));
+  s.type(" ");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  kill(s.job, SIGTSTP);
+  ASSERT_TRUE(WIFSTOPPED(s.wait_job()));
+  s.foreground();
+  EXPECT_TRUE(s.mode_unchanged());
+  ASSERT_TRUE(s.wait_for("\n39    1"));
+  EXPECT_TRUE(exited_with(s.wait_job(), 0));
+}
+
 TEST_P(Terminal, AStopThatCannotComeLeavesThePauseRaw) {
   // Leading its own session, the run is an orphaned process group: the
   // kernel discards SIGTSTP, and no SIGCONT follows. The pause goes on, and

@@ -18,7 +18,7 @@ namespace marvix {
 
 // Writes one of the tool's own short texts straight to the console
 // (standard error on POSIX), unbuffered and without allocating; a text
-// longer than 1 KiB is cut there. A failed write is dropped: a message that
+// longer than 4 KiB is cut there. A failed write is dropped: a message that
 // cannot be shown must not change the run.
 void console_print(const char* format, ...) MARVIX_PRINTF_FORMAT(1, 2);
 

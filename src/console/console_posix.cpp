@@ -55,10 +55,10 @@ namespace {
 // know there is none (no controlling terminal, as under setsid or in CI).
 int g_tty = -2;
 
-// Set for the length of one wait.
+// Set for the length of one wait (g_waiting is zero outside one).
 termios g_saved_mode;
 termios g_raw_mode;
-volatile std::sig_atomic_t g_waiting = 0;
+volatile std::sig_atomic_t g_waiting;
 
 // Every catchable signal whose default action ends the process, whether
 // sent from elsewhere or raised by a fault.
@@ -189,33 +189,23 @@ bool stop_in_background() {
   return stopped;
 }
 
-// What the wait's handlers replaced, by signal number.
-struct sigaction g_previous[NSIG];
-bool g_replaced[NSIG];
-
-void switch_handler(int sig, bool install) {
-  if (!install) {
-    if (g_replaced[sig]) sigaction(sig, &g_previous[sig], nullptr);
-    return;
-  }
-  sigaction(sig, nullptr, &g_previous[sig]);
-  // Ignored stays ignored.
-  g_replaced[sig] = g_previous[sig].sa_handler != SIG_IGN || sig == SIGCONT;
-  if (g_replaced[sig])
-    set_action(sig, sig == SIGTSTP ? on_stop_signal : sig == SIGCONT ? on_continue : on_fatal_signal);
+// A signal inherited as ignored stays ignored.
+void install(int sig, void (*handler)(int)) {
+  struct sigaction previous {};
+  sigaction(sig, nullptr, &previous);
+  if (previous.sa_handler != SIG_IGN) set_action(sig, handler);
 }
 
-// Installs the wait's handlers, or puts back what they replaced: for every
-// catchable signal whose default action ends the process, whether sent from
-// elsewhere or raised by a fault, the real-time ones included, and for
-// SIGTSTP and SIGCONT.
-void switch_handlers(bool install) {
-  for (const int sig : kFatalSignals) switch_handler(sig, install);
+// The wait's handlers: the fatal signals, the real-time ones where the
+// system has them, SIGTSTP and SIGCONT. They stay after the wait: with no
+// mode to restore, each then does what the default action does.
+void install_handlers() {
+  for (const int sig : kFatalSignals) install(sig, on_fatal_signal);
 #ifdef SIGRTMIN
-  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) switch_handler(sig, install);
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) install(sig, on_fatal_signal);
 #endif
-  switch_handler(SIGTSTP, install);
-  switch_handler(SIGCONT, install);
+  install(SIGTSTP, on_stop_signal);
+  set_action(SIGCONT, on_continue);  // even if ignored: the kernel continues the process either way
 }
 
 // Raw mode and the handlers for the length of one wait.
@@ -242,7 +232,7 @@ struct RawMode {
     g_raw_mode.c_cc[VTIME] = 0;
 
     const sigset_t previous = hold_every_signal();
-    switch_handlers(true);
+    install_handlers();
     g_waiting = 1;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
     // Should the process have been stopped and sent to the background
@@ -257,8 +247,7 @@ struct RawMode {
     const sigset_t previous = hold_every_signal();
     restore_mode();
     g_waiting = 0;
-    switch_handlers(false);
-    // A signal held meanwhile now meets its old action, with the mode back.
+    // A signal held meanwhile now comes with the mode back.
     sigprocmask(SIG_SETMASK, &previous, nullptr);
   }
   RawMode(const RawMode&) = delete;
@@ -273,7 +262,7 @@ struct RawMode {
 void read_key() {
   char key;
   ssize_t got;
-  while ((got = read(g_tty, &key, 1)) < 0 && errno == EINTR) {
+  while ((got = read(g_tty, &key, 1)) == -1 && errno == EINTR) {
   }
   if (got != 1) return;
   const timespec burst{0, 25'000'000};

@@ -11,6 +11,9 @@
 
 namespace marvix {
 
+// How many bytes of text are formatted or made safe at a time.
+inline constexpr std::size_t kShownPiece = 4096;
+
 // Turns bytes from `in` (up to `end`) into their shown form in `out`, as
 // many as fit in `room` bytes (at least 2), and moves `in` past them.
 // Returns the length written.

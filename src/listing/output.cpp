@@ -45,7 +45,7 @@ void output_translated(Output& out, const char* bytes, std::size_t size) {
 void output_external_slow(Output& out, const char* bytes, std::size_t size) {
   if (!out.is_terminal) return output_translated(out, bytes, size);
   // On a terminal no line feed is left to translate: it shows as ^J.
-  char shown[4096];
+  char shown[kShownPiece];
   for (const char* end = bytes + size; bytes != end;) {
     output_bytes(out, shown, make_terminal_safe(bytes, end, shown, sizeof shown));
   }

@@ -34,9 +34,8 @@ void setup_process() {
 
 bool is_terminal(int fd) { return isatty(fd) != 0; }
 
-InputFile::~InputFile() {
-  if (handle >= 0) close(static_cast<int>(handle));
-}
+// A file that never opened has -1, which close refuses harmlessly.
+InputFile::~InputFile() { close(static_cast<int>(handle)); }
 
 namespace {
 int fd_of(const InputFile& file) { return static_cast<int>(file.handle); }
@@ -64,8 +63,7 @@ bool open_input(const char* path, InputFile& file) {
 std::ptrdiff_t read_input(const InputFile& file, void* buffer, std::size_t size) {
   for (;;) {
     const ssize_t got = read(fd_of(file), buffer, size);
-    if (got >= 0) return got;
-    if (errno != EINTR) return -1;
+    if (got >= 0 || errno != EINTR) return got;
   }
 }
 
@@ -86,16 +84,19 @@ void wait_writable(int fd) {
 WriteStatus write_all(int fd, const char* bytes, std::size_t size) {
   while (size > 0) {
     const ssize_t done = write(fd, bytes, size);
-    if (done < 0 && errno == EINTR) continue;
-    if (done < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      wait_writable(fd);
+    if (done > 0) {
+      bytes += done;
+      size -= static_cast<std::size_t>(done);
       continue;
     }
-    if (done < 0 && errno == EPIPE) return WriteStatus::reader_gone;
     // A device may take nothing and report no error: that is no progress.
-    if (done <= 0) return WriteStatus::failed;
-    bytes += done;
-    size -= static_cast<std::size_t>(done);
+    if (done == 0) return WriteStatus::failed;
+    if (errno == EPIPE) return WriteStatus::reader_gone;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      wait_writable(fd);
+    } else if (errno != EINTR) {
+      return WriteStatus::failed;
+    }
   }
   return WriteStatus::ok;
 }

@@ -44,8 +44,8 @@ inline std::size_t utf8_sequence(const char* in, std::size_t size, std::uint32_t
     if ((byte(i) & 0xC0) != 0x80) return 0;
     c = c << 6 | (byte(i) & 0x3F);
   }
-  constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  return c >= kSmallest[length] && c <= 0x10FFFF ? length : 0;
+  constexpr std::uint32_t kSmallest[] = {0x80, 0x800, 0x10000};  // of two, three and four bytes
+  return c >= kSmallest[length - 2] && c <= 0x10FFFF ? length : 0;
 }
 
 // Writes at most one unit for each byte; returns the length written. Bytes
