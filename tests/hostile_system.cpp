@@ -26,6 +26,7 @@
 
 extern "C" void* mmap(void* addr, std::size_t length, int prot, int flags, int fd, off_t offset) noexcept {
   constexpr std::size_t kHuge = std::size_t{2} << 20;
+  if ((flags & MAP_ANONYMOUS) != 0 && fd != -1) return errno = EINVAL, MAP_FAILED;  // as some systems require
   if (addr != nullptr || fd != -1 || length < kHuge / 2)
     return NEXT(mmap, addr, length, prot, flags, fd, offset);
   auto* const raw = static_cast<char*>(NEXT(mmap, nullptr, length + 2 * kHuge, prot, flags, fd, offset));

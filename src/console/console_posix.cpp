@@ -71,11 +71,8 @@ constexpr int kFatalSignals[] = {
 #ifdef SIGSTKFLT
     SIGSTKFLT,
 #endif
-#if defined(__linux__) && defined(SIGPOLL)
-    SIGPOLL,
-#endif
-#if defined(__linux__) && defined(SIGPWR)
-    SIGPWR,
+#ifdef __linux__  // fatal on Linux, not everywhere
+    SIGPOLL,   SIGPWR,
 #endif
 };
 
@@ -233,7 +230,7 @@ struct RawMode {
 
     const sigset_t previous = hold_every_signal();
     install_handlers();
-    g_waiting = 1;
+    g_waiting = true;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
     // Should the process have been stopped and sent to the background
     // meanwhile, this stops it again until it is continued; an interrupted
@@ -246,7 +243,7 @@ struct RawMode {
   ~RawMode() {
     const sigset_t previous = hold_every_signal();
     restore_mode();
-    g_waiting = 0;
+    g_waiting = false;
     // A signal held meanwhile now comes with the mode back.
     sigprocmask(SIG_SETMASK, &previous, nullptr);
   }

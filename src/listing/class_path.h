@@ -30,11 +30,13 @@ struct ClassPaths {
 
   ClassWords seen;   // per class: the last walk that met it
   ClassWords chain;  // classes met by the current walk, innermost first
-  std::uint32_t chain_length = 0;
-  std::uint32_t walk = 0;
+  // The numbers below are set by prepare_class_paths, as it clears the
+  // marks: a walk's number only tells its marks from older walks'.
+  std::uint32_t chain_length;
+  std::uint32_t walk;
 
   MemoryBlock text;  // cached paths, back to back; empty without a cache
-  std::size_t text_used = 0;
+  std::size_t text_used;
   ClassWords start;   // per class: where its cached path starts in text
   ClassWords length;  // per class: its cached path's length; 0 when not cached
 };

@@ -17,7 +17,8 @@ Outcome outcome_of(LoadStatus status) {
   return status == LoadStatus::out_of_memory ? Outcome::out_of_memory : Outcome::read_error;
 }
 
-void report(Outcome outcome, const DebugImage& image, std::size_t cursor, WriteStatus write_status) {
+// `text` is the undefined entry's, `write_status` the output's.
+void report(Outcome outcome, const char* text, WriteStatus write_status) {
   switch (outcome) {
     case Outcome::ok:
       break;
@@ -42,7 +43,6 @@ void report(Outcome outcome, const DebugImage& image, std::size_t cursor, WriteS
     case Outcome::undefined_entry: {
       // The text can run to megabytes: it goes out whole, straight from the
       // image.
-      const char* text = text_at(image, cursor);
       console_print("error: undefined entry (");
       console_write_external(text, std::strlen(text));
       console_print("), abort.\n");
@@ -61,17 +61,17 @@ void report(Outcome outcome, const DebugImage& image, std::size_t cursor, WriteS
 }  // namespace
 
 DumpResult dump_image(DebugImage& image, Listing& listing) {
-  if (!check_magic(image)) return {Outcome::wrong_type, 0};
+  if (!check_magic(image)) return {Outcome::wrong_type, {}};
   DebugTables tables;
   const ScanResult scan = scan_sections(image, tables);
   if (scan.status == ScanStatus::undefined_entry) return {Outcome::undefined_entry, scan.cursor};
   if (scan.status == ScanStatus::unexpected_end) return {Outcome::unexpected_end, scan.cursor};
-  if (!prepare_class_paths(listing.paths, tables)) return {Outcome::out_of_memory, 0};
+  if (!prepare_class_paths(listing.paths, tables)) return {Outcome::out_of_memory, {}};
   list_files(listing, tables);
   list_classes(listing, tables);
   list_labels(listing, tables);
-  if (!output_flush(listing.out)) return {Outcome::write_failed, 0};
-  return {Outcome::ok, 0};
+  if (!output_flush(listing.out)) return {Outcome::write_failed, {}};
+  return {Outcome::ok, {}};
 }
 
 int run(int argc, const char* const* argv) {
@@ -89,7 +89,7 @@ int run(int argc, const char* const* argv) {
     outcome = Outcome::unknown_parameters;
   }
   if (outcome != Outcome::ok) {
-    report(outcome, image, 0, WriteStatus::ok);
+    report(outcome, nullptr, WriteStatus::ok);
     return 1;
   }
 
@@ -99,12 +99,12 @@ int run(int argc, const char* const* argv) {
   {
     InputFile file;
     if (!open_input(argv[1], file)) {
-      report(Outcome::open_failed, image, 0, WriteStatus::ok);
+      report(Outcome::open_failed, nullptr, WriteStatus::ok);
       return 1;
     }
     const LoadStatus loaded = load_image(file, image);
     if (loaded != LoadStatus::ok) {
-      report(outcome_of(loaded), image, 0, WriteStatus::ok);
+      report(outcome_of(loaded), nullptr, WriteStatus::ok);
       return 1;
     }
   }
@@ -114,7 +114,7 @@ int run(int argc, const char* const* argv) {
   listing.out.is_terminal = is_terminal(kStdOut);
   listing.pager.one_stream = console_shares_stream(kStdOut);
   const DumpResult result = dump_image(image, listing);
-  report(result.outcome, image, result.cursor, listing.out.status);
+  report(result.outcome, text_at(image, result.cursor), listing.out.status);
   return result.outcome == Outcome::ok ? 0 : 1;
 }
 

@@ -39,7 +39,7 @@ inline std::size_t utf8_sequence(const char* in, std::size_t size, std::uint32_t
   if (c < 0x80) return 1;
   const std::size_t length = c < 0xC0 ? 0 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF8 ? 4 : 0;
   if (length == 0 || length > size) return 0;
-  c &= 0xFFu >> (length + 1);
+  c &= (1u << (7 - length)) - 1;  // the lead byte's own bits
   for (std::size_t i = 1; i < length; ++i) {
     if ((byte(i) & 0xC0) != 0x80) return 0;
     c = c << 6 | (byte(i) & 0x3F);
