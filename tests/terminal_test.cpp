@@ -466,10 +466,10 @@ TEST_P(Terminal, ClosedStandardStreamsStayClosed) {
 TEST_P(Terminal, ControlBytesFromOutsideAreShownSafely) {
   const std::string name = test::temp_path("x\x1b[1m.dbg");
   test::write_temp("x\x1b[1m.dbg", dbg::debug_file({}, {{0, dbg::NO_CLASS, 0, 0, 0, "c\x1b]0;t\x07"}},
-                                                   {{1, 0, 0, "a\x7f\x01"}}));
+                                                   {{1, 0, 0, "a \x7f\x01\x1f"}}));
   Session s({.args = {name}});
   ASSERT_TRUE(s.wait_for("dump file: \"" + test::temp_path("x^[[1m.dbg") + "\""));
-  ASSERT_TRUE(s.wait_for("c^[]0;t^G.a^?^A"));
+  ASSERT_TRUE(s.wait_for("c^[]0;t^G.a ^?^A^_"));
   EXPECT_TRUE(exited_with(s.wait_job(), 0));
   EXPECT_EQ(s.screen.find('\x1b'), std::string::npos);
 }
