@@ -113,6 +113,15 @@ void close_all_but(std::initializer_list<int> keep) {
     exec_job(job, terminal);
   }
   if (!job.leads_session) setpgid(child, child);
+  // A job in the background has a partner in its process group, as in a
+  // pipeline: what stops the group stops it too.
+  const pid_t partner = job.background ? fork() : -1;
+  if (partner == 0) {
+    signal(SIGTTOU, SIG_DFL);
+    setpgid(0, child);
+    for (;;) pause();
+  }
+  if (partner > 0) setpgid(partner, child);
   if (job.background) tcsetattr(terminal, TCSANOW, &editing_mode);
   if (!job.background) tcsetpgrp(terminal, child);
   if (write(go[1], "g", 1) != 1 || write(replies, &child, sizeof child) != sizeof child) _exit(1);
@@ -125,10 +134,13 @@ void close_all_but(std::initializer_list<int> keep) {
       tcsetattr(terminal, TCSADRAIN, &job_mode);
       tcsetpgrp(terminal, child);
       kill(-child, SIGCONT);
+    } else if (command == 'p') {  // whether the partner has stopped
+      status = waitpid(partner, &status, WUNTRACED | WNOHANG) == partner;
     }
     if (write(replies, &status, sizeof status) != sizeof status) break;
   }
   kill(child, SIGKILL);
+  if (partner > 0) kill(partner, SIGKILL);
   _exit(0);
 }
 
@@ -404,7 +416,8 @@ TEST_P(Terminal, AStopThatCannotComeLeavesThePauseRaw) {
 
 TEST_P(Terminal, ABackgroundRunLeavesTheTerminalAlone) {
   // With SIGTTOU ignored or blocked nothing stops a run in the background
-  // from changing the terminal's mode; it must not, so it does not wait.
+  // from changing the terminal's mode; it must not, so it does not wait,
+  // and sends its process group nothing that would stop the rest of it.
   // Otherwise it stops, and what `kill %1` and timeout send ends it.
   for (const int inherited : {0, 1, 2}) {  // SIGTTOU ignored, blocked, neither
     Job job = paused(test::temp_path("background.out"));
@@ -421,6 +434,7 @@ TEST_P(Terminal, ABackgroundRunLeavesTheTerminalAlone) {
     }
     EXPECT_TRUE(inherited < 2 ? exited_with(status, 0) : WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
         << inherited;
+    EXPECT_EQ(s.command('p'), inherited == 2 ? 1 : 0) << inherited;
     EXPECT_TRUE(s.mode_is(editing));
   }
 }
