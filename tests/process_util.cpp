@@ -81,8 +81,9 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) 
     _exit(127);
   }
   Run run;
+  run.command = "marvix";
   for (const std::string& a : args) run.command += " '" + a + "'";
-  for (const std::string& setting : options.env) run.command = setting + run.command;
+  for (const std::string& setting : options.env) run.command = setting + " " + run.command;
   if (piped) {
     close(out_pipe[1]);
     close(err_pipe[1]);

@@ -17,7 +17,7 @@ std::string dump_line(const std::string& name) { return "dump file: \"" + name +
 
 void expect_run(const test::Run& run, int status, const std::string& messages,
                 const std::string& listing = "") {
-  SCOPED_TRACE("marvix" + run.command);
+  SCOPED_TRACE(run.command);
   EXPECT_EQ(run.status, status);
   EXPECT_TEXT(run.err, messages);
   EXPECT_TEXT(run.out, listing);

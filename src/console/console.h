@@ -5,22 +5,13 @@
 #include <cstddef>
 #include <string_view>
 
-// printf-style checking of the format against its arguments, where the
-// compiler offers it.
-#if defined(__GNUC__)
-#define MARVIX_PRINTF_FORMAT(format_index, first_argument) \
-  __attribute__((format(printf, format_index, first_argument)))
-#else
-#define MARVIX_PRINTF_FORMAT(format_index, first_argument)
-#endif
-
 namespace marvix {
 
 // Writes one of the tool's own short texts straight to the console
 // (standard error on POSIX), unbuffered and without allocating; a text
 // longer than 4 KiB is cut there. A failed write is dropped: a message that
 // cannot be shown must not change the run.
-void console_print(const char* format, ...) MARVIX_PRINTF_FORMAT(1, 2);
+void console_print(const char* format, ...);
 
 // Writes the tool's own bytes as they stand, on the same terms.
 void console_write(const char* bytes, std::size_t size);

@@ -1,7 +1,7 @@
 // The console on Windows: the console devices "CONOUT$" for messages and
 // "CONIN$" for the key wait, apart from standard output and error. Where
-// there is no console (the process runs detached, or all its streams are
-// files and pipes), messages are dropped and the pause does not wait.
+// there is no console (the process runs detached), messages are dropped and
+// the pause does not wait.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>

@@ -19,9 +19,16 @@ struct Column {
 };
 
 constexpr Column kItem{"item", 5};
-constexpr Column kFileColumns[] = {kItem, {"lines", 8}, {"type", 12}};
-constexpr Column kClassColumns[] = {kItem, {"type", 8}, {"start", 12}, {"size", 12}};
-constexpr Column kLabelColumns[] = {kItem, {"type", 12}, {"value", 12}};
+constexpr Column kLines{"lines", 8};
+constexpr Column kFileType{"type", 12};
+constexpr Column kClassType{"type", 8};
+constexpr Column kStart{"start", 12};
+constexpr Column kSize{"size", 12};
+constexpr Column kLabelType{"type", 12};
+constexpr Column kValue{"value", 12};
+constexpr Column kFileColumns[] = {kItem, kLines, kFileType};
+constexpr Column kClassColumns[] = {kItem, kClassType, kStart, kSize};
+constexpr Column kLabelColumns[] = {kItem, kLabelType, kValue};
 
 // Text left-aligned in its column (longer text is not cut), then the blank.
 void column(Output& out, std::string_view text, std::size_t width) {
@@ -80,9 +87,9 @@ void list_files(Listing& listing, const DebugTables& tables) {
   title_and_header(listing, kTagFile, kFileColumns);
   for (std::uint32_t i = 0; i < tables.files.count && !listing.out.failed(); ++i) {
     const FileEntry entry = tables.file_entry(i);
-    decimal_column(out, i, kFileColumns[0].width);
-    decimal_column(out, entry.lines(), kFileColumns[1].width);
-    column(out, kind_name(kFileKinds, entry.kind()), kFileColumns[2].width);
+    decimal_column(out, i, kItem.width);
+    decimal_column(out, entry.lines(), kLines.width);
+    column(out, kind_name(kFileKinds, entry.kind()), kFileType.width);
     if (entry.parenthesised()) output_text(out, "(");
     name(out, tables.name(entry.name_slot()));
     if (entry.parenthesised()) output_text(out, ")");
@@ -97,10 +104,10 @@ void list_classes(Listing& listing, const DebugTables& tables) {
   title_and_header(listing, kTagClass, kClassColumns);
   for (std::uint32_t i = 0; i < tables.classes.count && !listing.out.failed(); ++i) {
     const ClassEntry entry = tables.class_entry(i);
-    decimal_column(out, i, kClassColumns[0].width);
-    column(out, kind_name(kClassKinds, entry.kind()), kClassColumns[1].width);
-    hex_column(out, entry.start(), kClassColumns[2].width);
-    hex_column(out, entry.size(), kClassColumns[3].width);
+    decimal_column(out, i, kItem.width);
+    column(out, kind_name(kClassKinds, entry.kind()), kClassType.width);
+    hex_column(out, entry.start(), kStart.width);
+    hex_column(out, entry.size(), kSize.width);
     path_and_name(listing, tables, entry.parent(), entry.name_slot());
   }
   line_end(listing);
@@ -112,9 +119,9 @@ void list_labels(Listing& listing, const DebugTables& tables) {
   title_and_header(listing, kTagLabel, kLabelColumns);
   for (std::uint32_t i = 0; i < tables.labels.count && !listing.out.failed(); ++i) {
     const LabelEntry entry = tables.label_entry(i);
-    decimal_column(out, i, kLabelColumns[0].width);
-    column(out, kind_name(kLabelKinds, entry.kind()), kLabelColumns[1].width);
-    hex_column(out, entry.value(), kLabelColumns[2].width);
+    decimal_column(out, i, kItem.width);
+    column(out, kind_name(kLabelKinds, entry.kind()), kLabelType.width);
+    hex_column(out, entry.value(), kValue.width);
     path_and_name(listing, tables, entry.class_index(), entry.name_slot());
   }
   line_end(listing);

@@ -91,7 +91,7 @@ bool remap_block(MemoryBlock& block, std::size_t bytes);
 // be had.
 struct Arguments {
   MemoryBlock memory;
-  int count = 0;
+  int count;  // set by utf8_arguments, as it starts
   const char* const* values = nullptr;
 };
 bool utf8_arguments(int argc, const wchar_t* const* argv, Arguments& arguments);

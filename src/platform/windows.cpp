@@ -43,6 +43,7 @@ void setup_process() {
 }
 
 bool utf8_arguments(int argc, const wchar_t* const* argv, Arguments& arguments) {
+  arguments.count = argc;
   std::size_t bytes = (static_cast<std::size_t>(argc) + 1) * sizeof(char*);
   for (int i = 0; i < argc; ++i) bytes += 3 * std::wcslen(argv[i]) + 1;
   if (!allocate_block(arguments.memory, bytes)) return false;
@@ -53,7 +54,6 @@ bool utf8_arguments(int argc, const wchar_t* const* argv, Arguments& arguments) 
     text += utf8_from_utf16(argv[i], std::wcslen(argv[i]), text);
     *text++ = '\0';
   }
-  arguments.count = argc;
   arguments.values = values;
   return true;
 }
