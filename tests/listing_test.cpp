@@ -106,7 +106,7 @@ TEST(ClassPath, StopsAtNoClassOutOfRangeAndLoops) {
   EXPECT_EQ(label_path({{0, none, 0, 0, 0, "A"}}, none), "L");
   EXPECT_EQ(label_path({{0, none, 0, 0, 0, "A"}}, 0), "A.L");
   EXPECT_EQ(label_path({{0, none, 0, 0, 0, "A"}}, 1), "...L");
-  EXPECT_EQ(label_path({{0, 5, 0, 0, 0, "A"}}, 0), "...A.L");
+  EXPECT_EQ(label_path({{0, 1, 0, 0, 0, "A"}}, 0), "...A.L");  // the first parent outside
   EXPECT_EQ(label_path({{0, 1, 0, 0, 0, "A"}, {0, 0, 0, 0, 0, "B"}}, 0), "...B.A.L");
   EXPECT_EQ(label_path({{0, 0, 0, 0, 0, "Self"}}, 0), "...Self.L");
   // A chain that runs into a loop shows the loop once, then the way in.

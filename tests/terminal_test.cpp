@@ -226,8 +226,10 @@ struct Session {
     return now;
   }
   bool mode_is(const termios& expected) const {
-    const termios now = mode();  // both start zeroed, padding included
-    return std::memcmp(&now, &expected, sizeof now) == 0;
+    const termios now = mode();  // field by field: a copy need not keep the padding
+    return now.c_iflag == expected.c_iflag && now.c_oflag == expected.c_oflag &&
+           now.c_lflag == expected.c_lflag && now.c_cflag == expected.c_cflag &&
+           std::memcmp(now.c_cc, expected.c_cc, sizeof now.c_cc) == 0;
   }
   bool mode_unchanged() const { return mode_is(before); }
   bool still_waiting() {
