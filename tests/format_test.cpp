@@ -78,10 +78,10 @@ TEST(Utf16, NamesComeBackUnchangedAndBadUtf8IsRefused) {
     EXPECT_EQ(std::u16string(back, utf16_from_utf8(utf8, size, back, valid)), name);
     EXPECT_TRUE(valid);
   }
-  char bytes[16];
-  const std::u16string text = u"\u00e9\u0800\U0001F642\U0010FFFF";
+  char bytes[24];  // pairs at both ends of the surrogate ranges
+  const std::u16string text = u"\u00e9\u0800\U00010000\U0001F642\U0010FFFF";
   EXPECT_EQ(std::string(bytes, utf8_from_utf16(text.data(), text.size(), bytes)),
-            "\xC3\xA9\xE0\xA0\x80\xF0\x9F\x99\x82\xF4\x8F\xBF\xBF");
+            "\xC3\xA9\xE0\xA0\x80\xF0\x90\x80\x80\xF0\x9F\x99\x82\xF4\x8F\xBF\xBF");
   for (const std::string bad : {"\xC0\x80", "\xC1\xBF", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF",
                                 "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\x80", "\xE2\x82"}) {
     char16_t out[8];

@@ -124,7 +124,7 @@ Run collect_child(pid_t child, const std::string& out, const std::string& err) {
 bool memory_budget_enforced() {
   // Address space counts, even where nothing is touched: 64 MiB must not
   // fit a budget of 1 MiB.
-  const Run probe = run_with_memory_budget(std::size_t{1} << 20, [] {
+  const Run probe = run_with_memory_budget(std::size_t{1} << 20, "a 64 MiB mapping", [] {
     void* more = mmap(nullptr, std::size_t{64} << 20, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return more == MAP_FAILED ? 0 : 1;
   });

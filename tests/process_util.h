@@ -41,15 +41,18 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options =
 pid_t fork_with_memory_budget(std::size_t budget, const std::string& out, const std::string& err);
 Run collect_child(pid_t child, const std::string& out, const std::string& err);
 
-// Runs `body` (returning an exit status) in such a child.
+// Runs `body` (returning an exit status) in such a child; `what` names the
+// case in failure messages.
 template <typename Body>
-Run run_with_memory_budget(std::size_t budget, Body body) {
+Run run_with_memory_budget(std::size_t budget, const std::string& what, Body body) {
   static int serial = 0;
   const std::string out = temp_path("budget_out" + std::to_string(++serial));
   const std::string err = temp_path("budget_err" + std::to_string(serial));
   const pid_t child = fork_with_memory_budget(budget, out, err);
   if (child == 0) _exit(body());
-  return collect_child(child, out, err);
+  Run run = collect_child(child, out, err);
+  run.command = what + ", with " + std::to_string(budget) + " bytes to spare";
+  return run;
 }
 
 // Whether the system holds a child to its budget. qemu-user accepts the

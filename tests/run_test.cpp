@@ -136,8 +136,22 @@ TEST(Run, OutOfMemoryEndsWithItsMessageAndWhatOnlySpeedsUpFallsBack) {
   const dbg::Bytes big = dbg::debug_file({}, many, {});
   const std::string f = test::write_temp("many.dbg", big);
   const char* argv[] = {"marvix", f.c_str()};
-  test::Run run = test::run_with_memory_budget(big.size() + (3 << 20), [&] { return marvix::run(2, argv); });
+  test::Run run = test::run_with_memory_budget(big.size() + (3 << 20), "marvix many.dbg",
+                                               [&] { return marvix::run(2, argv); });
   expect_failure(run, banner() + dump_line(f) + "error: out of memory.\n");
+
+  // Through a pipe, the image grows as data comes, until it can neither move
+  // nor be copied into more room: out of memory, never a cut listing.
+  run = test::run_with_memory_budget(std::size_t{1} << 20, "marvix /dev/stdin < many.dbg", [&] {
+    int p[2];
+    if (pipe(p) != 0) return 125;
+    if (fork() == 0) _exit(write(p[1], big.data(), big.size()) >= 0 ? 0 : 1);
+    dup2(p[0], 0);
+    close(p[1]);
+    const char* argv_pipe[] = {"marvix", "/dev/stdin"};
+    return marvix::run(2, argv_pipe);
+  });
+  expect_failure(run, banner() + dump_line("/dev/stdin") + "error: out of memory.\n");
 
   // With room to walk the paths but none for the path cache, the listing is
   // still whole.
@@ -150,7 +164,7 @@ TEST(Run, OutOfMemoryEndsWithItsMessageAndWhatOnlySpeedsUpFallsBack) {
   const std::string expected = test::dump(bytes).out;
   marvix::DebugImage image;
   ASSERT_EQ(marvix::image_from_bytes(bytes, image), marvix::LoadStatus::ok);
-  run = test::run_with_memory_budget(1 << 20, [&] {
+  run = test::run_with_memory_budget(1 << 20, "the paths without their cache", [&] {
     marvix::Listing listing;
     return static_cast<int>(marvix::dump_image(image, listing).outcome);
   });
@@ -163,7 +177,8 @@ TEST(Run, OutOfMemoryEndsWithItsMessageAndWhatOnlySpeedsUpFallsBack) {
   text.append(20 << 20, 'A');
   const std::string g = test::write_temp("text.dbg", dbg::Bytes(text.begin(), text.end()));
   const char* argv_text[] = {"marvix", g.c_str()};
-  run = test::run_with_memory_budget(text.size() + (6 << 20), [&] { return marvix::run(2, argv_text); });
+  run = test::run_with_memory_budget(text.size() + (6 << 20), "marvix text.dbg",
+                                     [&] { return marvix::run(2, argv_text); });
   EXPECT_EQ(run.status, 1);
   EXPECT_TEXT(run.err, banner() + dump_line(g) + "error: undefined entry (" +
                            text.substr(dbg::kMagic.size()) + "), abort.\n");

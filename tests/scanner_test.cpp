@@ -82,13 +82,27 @@ TEST(Scan, UndefinedEntriesShowTheTextAtTheCursor) {
   EXPECT_EQ(scan(magic_then("")).text, "");
   EXPECT_EQ(scan(magic_then("[END]")).status, ScanStatus::undefined_entry);
 
-  // A last section that ends on the file's last byte, with no "[end]".
-  bytes.clear();
+  // A last section that ends on the file's last byte (a name, or an empty
+  // section's count), with no "[end]".
+  for (const std::vector<dbg::File>& files :
+       {std::vector<dbg::File>{{0, 1, "x"}}, std::vector<dbg::File>{}}) {
+    bytes.clear();
+    dbg::put(bytes, kMagic);
+    dbg::put_files(bytes, files);
+    s = scan(bytes);
+    EXPECT_EQ(s.status, ScanStatus::undefined_entry) << files.size() << " files";
+    EXPECT_EQ(s.text, "");
+  }
+}
+
+TEST(Scan, NameOffsetsPastSixteenMiBKeepAllFourBytes) {
+  dbg::Bytes bytes;
   dbg::put(bytes, kMagic);
-  dbg::put_files(bytes, {{0, 1, "x"}});
-  s = scan(bytes);
-  EXPECT_EQ(s.status, ScanStatus::undefined_entry);
-  EXPECT_EQ(s.text, "");
+  dbg::put_files(bytes, {{0, 1, std::string(std::size_t{24} << 20, 'a')}, {0, 2, "b"}});
+  dbg::put(bytes, "[end]");
+  Scanned s = scan(bytes);
+  ASSERT_EQ(s.status, ScanStatus::ok);
+  EXPECT_STREQ(s.tables.name(s.tables.file_entry(1).name_slot()), "b");
 }
 
 TEST(Scan, NothingIsTakenFromPastTheFilesEnd) {

@@ -84,6 +84,7 @@ void close_all_but(std::initializer_list<int> keep) {
 //        (and takes the terminal back when it stopped)
 //   'f'  bring it to the foreground, as fg does: the mode for jobs on the
 //        terminal, the terminal to the job, then SIGCONT
+//   'p'  whether the job's partner (in the background) stops
 // While a job runs in the background the shell is at its prompt, with the
 // terminal in a line-editing mode of its own (no echo, no canonical input),
 // as bash and zsh have it.
@@ -115,12 +116,13 @@ void close_all_but(std::initializer_list<int> keep) {
   if (!job.leads_session) setpgid(child, child);
   // A job in the background has a partner in its process group, as in a
   // pipeline: what stops the group stops it too.
+  // Both set before the job starts, so that nothing it sends can miss it.
+  signal(SIGTTOU, SIG_DFL);
   const pid_t partner = job.background ? fork() : -1;
   if (partner == 0) {
-    signal(SIGTTOU, SIG_DFL);
-    setpgid(0, child);
     for (;;) pause();
   }
+  signal(SIGTTOU, SIG_IGN);
   if (partner > 0) setpgid(partner, child);
   if (job.background) tcsetattr(terminal, TCSANOW, &editing_mode);
   if (!job.background) tcsetpgrp(terminal, child);
@@ -134,8 +136,9 @@ void close_all_but(std::initializer_list<int> keep) {
       tcsetattr(terminal, TCSADRAIN, &job_mode);
       tcsetpgrp(terminal, child);
       kill(-child, SIGCONT);
-    } else if (command == 'p') {  // whether the partner has stopped
-      status = waitpid(partner, &status, WUNTRACED | WNOHANG) == partner;
+    } else if (command == 'p') {  // given 300 ms to stop
+      for (int i = 0; i < 30 && waitpid(partner, &status, WUNTRACED | WNOHANG) != partner; ++i) usleep(10000);
+      status = WIFSTOPPED(status);
     }
     if (write(replies, &status, sizeof status) != sizeof status) break;
   }
