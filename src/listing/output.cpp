@@ -4,8 +4,6 @@
 
 namespace marvix {
 
-char g_output_buffer[Output::kCapacity];
-
 namespace {
 
 bool write_out(Output& out, const char* bytes, std::size_t size) {
@@ -17,14 +15,14 @@ bool write_out(Output& out, const char* bytes, std::size_t size) {
 }  // namespace
 
 bool output_flush(Output& out) {
-  const bool ok = write_out(out, g_output_buffer, out.used);
+  const bool ok = write_out(out, reinterpret_cast<const char*>(out.buffer.data), out.used);
   out.used = 0;
   return ok;
 }
 
 void output_write_large(Output& out, const char* bytes, std::size_t size) {
   if (output_flush(out) && size < out.capacity) {
-    std::memcpy(g_output_buffer, bytes, size);
+    std::memcpy(out.buffer.data, bytes, size);
     out.used = size;
     return;
   }

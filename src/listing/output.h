@@ -15,13 +15,12 @@
 
 namespace marvix {
 
-// The buffer, in static storage: a run lists once.
-extern char g_output_buffer[];
-
 struct Output {
-  // Writes of 2 MiB are big enough for any pipe or disk.
+  // Writes of 2 MiB are big enough for any pipe or disk, and a buffer of one
+  // huge page costs one page fault where small pages cost 512.
   static constexpr std::size_t kCapacity = std::size_t{2} << 20;
 
+  MemoryBlock buffer;                // `capacity` bytes, allocated before the listing
   std::size_t capacity = kCapacity;  // how much of the buffer fills before it goes out
   std::size_t used = 0;
   int fd = kStdOut;
@@ -61,7 +60,7 @@ inline void copy_bytes(char* to, const char* from, std::size_t size) {
 
 inline void output_bytes(Output& out, const char* bytes, std::size_t size) {
   if (size > out.capacity - out.used) return output_write_large(out, bytes, size);
-  copy_bytes(g_output_buffer + out.used, bytes, size);
+  copy_bytes(reinterpret_cast<char*>(out.buffer.data) + out.used, bytes, size);
   out.used += size;
 }
 

@@ -66,7 +66,9 @@ DumpResult dump_image(DebugImage& image, Listing& listing) {
   const ScanResult scan = scan_sections(image, tables);
   if (scan.status == ScanStatus::undefined_entry) return {Outcome::undefined_entry, scan.cursor};
   if (scan.status == ScanStatus::unexpected_end) return {Outcome::unexpected_end, scan.cursor};
-  if (!prepare_class_paths(listing.paths, tables)) return {Outcome::out_of_memory, {}};
+  if (!allocate_block(listing.out.buffer, listing.out.capacity) ||
+      !prepare_class_paths(listing.paths, tables))
+    return {Outcome::out_of_memory, {}};
   list_files(listing, tables);
   list_classes(listing, tables);
   list_labels(listing, tables);
