@@ -31,6 +31,7 @@ struct Output {
   WriteStatus status = WriteStatus::ok;  // the first failed write's, ok while all is well
 
   bool failed() const { return status != WriteStatus::ok; }
+  char* data() const { return reinterpret_cast<char*>(buffer.data); }
 };
 
 // Writes out what is buffered. False once any write has failed.
@@ -60,7 +61,7 @@ inline void copy_bytes(char* to, const char* from, std::size_t size) {
 
 inline void output_bytes(Output& out, const char* bytes, std::size_t size) {
   if (size > out.capacity - out.used) return output_write_large(out, bytes, size);
-  copy_bytes(reinterpret_cast<char*>(out.buffer.data) + out.used, bytes, size);
+  copy_bytes(out.data() + out.used, bytes, size);
   out.used += size;
 }
 
