@@ -14,7 +14,7 @@ std::size_t image_size_for(std::size_t file_size) { return (file_size / kBlockSi
 // Twice the room, up to the largest image, keeping the bytes read into the
 // full block: moved by the system where it can, else copied.
 bool grow(MemoryBlock& memory) {
-  const std::size_t bytes = std::min(memory.size + memory.size, kMaxImageSize);
+  const std::size_t bytes = std::min(memory.size * 2, kMaxImageSize);
   if (remap_block(memory, bytes)) return true;
   MemoryBlock bigger;
   if (!allocate_block(bigger, bytes)) return false;
@@ -44,14 +44,17 @@ LoadStatus load_image(const InputFile& file, DebugImage& image) {
   // Read until end of file. Filling the largest image means the file has at
   // least 65535 blocks of bytes, and one that fills the 65535th block would
   // need a 65536th, which the block count cannot hold: stop there rather
-  // than read an endless device to its end.
+  // than read an endless device to its end. The memory may be larger than
+  // the largest image (whole huge pages), but no read goes past it.
   std::size_t used = 0;
   for (;;) {
-    if (used == image.memory.size) {
-      if (used == kMaxImageSize) return LoadStatus::out_of_memory;
+    const std::size_t room = std::min(image.memory.size, kMaxImageSize);
+    if (used == room) {
+      if (room == kMaxImageSize) return LoadStatus::out_of_memory;
       if (!grow(image.memory)) return LoadStatus::out_of_memory;
+      continue;
     }
-    const std::ptrdiff_t got = read_input(file, image.data() + used, image.memory.size - used);
+    const std::ptrdiff_t got = read_input(file, image.data() + used, room - used);
     if (got < 0) return LoadStatus::read_error;
     if (got == 0) break;
     used += static_cast<std::size_t>(got);

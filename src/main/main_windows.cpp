@@ -7,5 +7,5 @@
 int wmain(int argc, wchar_t** argv) {
   marvix::Arguments arguments;
   const bool converted = marvix::utf8_arguments(argc, argv, arguments);
-  return marvix::run(arguments.count, converted ? arguments.values : nullptr);
+  return marvix::run(arguments.count, converted ? arguments.values.get() : nullptr);
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <utility>
 
 namespace marvix {
@@ -57,15 +58,16 @@ enum class WriteStatus {
 // Writes all bytes, continuing partial and interrupted writes.
 WriteStatus write_all(int fd, const char* bytes, std::size_t size);
 
-// Zero-filled memory straight from the system, for the image and the
-// class-path tables, whose pages are only backed once touched. Faulting in
-// 4 KiB pages costs more than formatting a listing, so where the system
-// has huge pages, blocks of one or more are aligned and advised for them.
+// Zero-filled memory straight from the system, for the large blocks: the
+// image, the output buffer and the class-path cache. Pages are only backed
+// once touched. Faulting in 4 KiB pages costs more than formatting a
+// listing, so where the system has huge pages, a block of 1 MiB or more is
+// made whole huge pages, on a huge-page boundary, and advised for them.
 void release_block(std::uint8_t* data, std::size_t size);
 
 struct MemoryBlock {
   std::uint8_t* data = nullptr;
-  std::size_t size = 0;
+  std::size_t size = 0;  // as allocated: at least the bytes asked for
 
   MemoryBlock() = default;
   MemoryBlock(MemoryBlock&& other) noexcept { *this = std::move(other); }
@@ -75,24 +77,30 @@ struct MemoryBlock {
     std::swap(size, other.size);
     return *this;
   }
-  ~MemoryBlock() { release_block(data, size); }
+  ~MemoryBlock() {
+    if (data != nullptr) release_block(data, size);
+  }
 };
 
-// False when the memory cannot be had; the block is then left empty.
+// False when the memory cannot be had; the block is then left empty. The
+// block may be larger than asked for (whole huge pages): `size` says how
+// large.
 bool allocate_block(MemoryBlock& block, std::size_t bytes);
 
-// Grows a block in place or moves it, keeping its bytes, where the system
-// can do that without a copy (Linux); false elsewhere, and when the memory
-// cannot be had.
+// Grows a block to at least `bytes`, keeping its bytes, where the system
+// can move its pages instead of copying them (Linux), and where the block
+// is whole huge pages already: a smaller one's pages would stay small, so
+// it is better copied into a new block. False otherwise, and when the
+// memory cannot be had; the block is then unchanged.
 bool remap_block(MemoryBlock& block, std::size_t bytes);
 
 // Windows only: the arguments, which Windows hands over as UTF-16, in UTF-8
 // (see utf16.h), with a null after the last. False when the memory cannot
 // be had.
 struct Arguments {
-  MemoryBlock memory;
-  int count;  // set by utf8_arguments, as it starts
-  const char* const* values = nullptr;
+  std::unique_ptr<char*[]> values;
+  std::unique_ptr<char[]> text;
+  int count = 0;
 };
 bool utf8_arguments(int argc, const wchar_t* const* argv, Arguments& arguments);
 

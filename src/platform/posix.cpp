@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 
 #include "platform/platform.h"
 
@@ -34,8 +35,9 @@ void setup_process() {
 
 bool is_terminal(int fd) { return isatty(fd) != 0; }
 
-// A file that never opened has -1, which close refuses harmlessly.
-InputFile::~InputFile() { close(static_cast<int>(handle)); }
+InputFile::~InputFile() {
+  if (handle >= 0) close(static_cast<int>(handle));
+}
 
 namespace {
 int fd_of(const InputFile& file) { return static_cast<int>(file.handle); }
@@ -49,7 +51,7 @@ bool open_input(const char* path, InputFile& file) {
   if (fd < 0) return false;
   file.handle = fd;
   struct stat st {};
-  fstat(fd, &st);  // where it fails, st stays zero: a file of unknown size
+  if (fstat(fd, &st) != 0) return false;
 #ifdef F_SETPIPE_SZ
   // A pipe holds 64 KiB: a large file would take a thousand reads, each a
   // switch to the writer and back.
@@ -74,7 +76,8 @@ namespace {
 // another try). select, since some systems (macOS) cannot poll a terminal;
 // standard output and error lie far below FD_SETSIZE.
 void wait_writable(int fd) {
-  fd_set ready{};  // empty
+  fd_set ready;
+  FD_ZERO(&ready);
   FD_SET(fd, &ready);
   select(fd + 1, nullptr, &ready, nullptr, nullptr);
 }
@@ -104,6 +107,11 @@ WriteStatus write_all(int fd, const char* bytes, std::size_t size) {
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
+// From here on a block is made whole huge pages: at most half of it is
+// padding, and a listing of a few megabytes saves hundreds of page faults.
+constexpr std::size_t kHugeFrom = std::size_t{1} << 20;
+
+std::size_t whole_huge_pages(std::size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
 
 std::uint8_t* map_anonymous(std::size_t bytes) {
   void* const p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -113,18 +121,21 @@ std::uint8_t* map_anonymous(std::size_t bytes) {
 // Advice only: where the kernel takes none, nothing else changes.
 void advise_huge_pages(std::uint8_t* data, std::size_t bytes) {
 #ifdef MADV_HUGEPAGE
-  if (bytes >= kHugePage) madvise(data, bytes, MADV_HUGEPAGE);
+  madvise(data, bytes, MADV_HUGEPAGE);
 #else
   (void)data;
   (void)bytes;
 #endif
 }
 
-// A block of a huge page or more starts on a huge-page boundary: one huge
-// page more is mapped, then trimmed. Where the address space is too tight
-// for that, an unaligned block still works, only with more page faults.
-std::uint8_t* map_block(std::size_t bytes) {
-  if (bytes < kHugePage) return map_anonymous(bytes);
+// A block of whole huge pages that starts on a huge-page boundary, so that
+// every page of it, the last included, can be a huge page: one huge page
+// more is mapped, and what lies before the boundary and after the block is
+// unmapped. Both cuts fall on huge-page boundaries, and so on page
+// boundaries, since the block is whole huge pages. Where the address space
+// is too tight for the extra page, an unaligned block still works, only
+// with more page faults.
+std::uint8_t* map_huge(std::size_t bytes) {
   std::uint8_t* const raw = map_anonymous(bytes + kHugePage);
   if (raw == nullptr) return map_anonymous(bytes);
   const std::size_t head = (kHugePage - reinterpret_cast<std::uintptr_t>(raw) % kHugePage) % kHugePage;
@@ -136,27 +147,35 @@ std::uint8_t* map_block(std::size_t bytes) {
 
 }  // namespace
 
-// An empty block (null, 0) is refused harmlessly.
 void release_block(std::uint8_t* data, std::size_t size) { munmap(data, size); }
 
 bool allocate_block(MemoryBlock& block, std::size_t bytes) {
   block = MemoryBlock{};
-  block.data = map_block(bytes);
+  // Nothing asks for no memory or for more than the address space; either
+  // would only make mmap fail.
+  if (bytes == 0 || bytes > SIZE_MAX / 2) return false;
+  if (bytes >= kHugeFrom) bytes = whole_huge_pages(bytes);
+  block.data = bytes >= kHugeFrom ? map_huge(bytes) : map_anonymous(bytes);
   block.size = block.data != nullptr ? bytes : 0;
   return block.data != nullptr;
 }
 
 bool remap_block(MemoryBlock& block, std::size_t bytes) {
-  void* moved = MAP_FAILED;
 #ifdef MREMAP_MAYMOVE
-  // The kernel moves the pages instead of copying them.
-  moved = mremap(block.data, block.size, bytes, MREMAP_MAYMOVE);
-#endif
+  if (block.size < kHugeFrom || bytes > SIZE_MAX / 2) return false;
+  bytes = whole_huge_pages(bytes);
+  // The kernel moves the pages, huge ones whole, instead of copying them.
+  void* const moved = mremap(block.data, block.size, bytes, MREMAP_MAYMOVE);
   if (moved == MAP_FAILED) return false;
   block.data = static_cast<std::uint8_t*>(moved);
   block.size = bytes;
   advise_huge_pages(block.data, bytes);
   return true;
+#else
+  (void)block;
+  (void)bytes;
+  return false;
+#endif
 }
 
 }  // namespace marvix

@@ -11,6 +11,8 @@
 
 #include <cstring>
 #include <cwchar>
+#include <memory>
+#include <new>
 #include <utility>
 
 #include "platform/platform.h"
@@ -44,17 +46,18 @@ void setup_process() {
 
 bool utf8_arguments(int argc, const wchar_t* const* argv, Arguments& arguments) {
   arguments.count = argc;
-  std::size_t bytes = (static_cast<std::size_t>(argc) + 1) * sizeof(char*);
+  std::size_t bytes = 0;
   for (int i = 0; i < argc; ++i) bytes += 3 * std::wcslen(argv[i]) + 1;
-  if (!allocate_block(arguments.memory, bytes)) return false;
-  auto** const values = reinterpret_cast<char**>(arguments.memory.data);
-  char* text = reinterpret_cast<char*>(values + argc + 1);
+  arguments.values.reset(new (std::nothrow) char*[static_cast<std::size_t>(argc) + 1]);
+  arguments.text.reset(new (std::nothrow) char[bytes]);
+  if (arguments.values == nullptr || arguments.text == nullptr) return false;
+  char* text = arguments.text.get();
   for (int i = 0; i < argc; ++i) {
-    values[i] = text;
+    arguments.values[static_cast<std::size_t>(i)] = text;
     text += utf8_from_utf16(argv[i], std::wcslen(argv[i]), text);
     *text++ = '\0';
   }
-  arguments.values = values;
+  arguments.values[static_cast<std::size_t>(argc)] = nullptr;
   return true;
 }
 
@@ -79,17 +82,18 @@ InputFile::~InputFile() {
 
 namespace {
 
-// The name as Windows takes it, in UTF-16, in `block`. Where its full path
+// The name as Windows takes it, in UTF-16, in `name`. Where its full path
 // is MAX_PATH units or longer, that full path behind "\\?\", which lifts
 // the limit to 32,767 units whatever the system's long-path setting. A name
 // that begins "\\?\" is taken as it stands, as Windows takes it: not
 // normalized, "/" no separator. Null when the name is not UTF-8 (no file
 // has such a name: opening another would list the wrong file) or no memory
 // can be had.
-const wchar_t* wide_path(const char* path, MemoryBlock& block) {
+const wchar_t* wide_path(const char* path, std::unique_ptr<wchar_t[]>& name) {
   const std::size_t size = std::strlen(path);
-  if (!allocate_block(block, (size + 1) * sizeof(wchar_t))) return nullptr;
-  auto* const typed = reinterpret_cast<wchar_t*>(block.data);
+  name.reset(new (std::nothrow) wchar_t[size + 1]);
+  if (name == nullptr) return nullptr;
+  wchar_t* const typed = name.get();
   bool valid = false;
   typed[utf16_from_utf8(path, size, typed, valid)] = L'\0';
   if (!valid) return nullptr;
@@ -97,9 +101,9 @@ const wchar_t* wide_path(const char* path, MemoryBlock& block) {
   const DWORD needed = GetFullPathNameW(typed, 0, nullptr, nullptr);
   if (needed <= MAX_PATH) return typed;  // the full path, with its null, fits
   constexpr std::size_t kPrefix = 8;     // room for "\\?\UNC\"
-  MemoryBlock full_block;
-  if (!allocate_block(full_block, (needed + kPrefix) * sizeof(wchar_t))) return nullptr;
-  auto* const full = reinterpret_cast<wchar_t*>(full_block.data);
+  std::unique_ptr<wchar_t[]> full_name(new (std::nothrow) wchar_t[needed + kPrefix]);
+  if (full_name == nullptr) return nullptr;
+  wchar_t* const full = full_name.get();
   const DWORD length = GetFullPathNameW(typed, needed, full + kPrefix, nullptr);
   if (length == 0 || length >= needed) return nullptr;
   wchar_t* start = full + kPrefix;
@@ -112,14 +116,14 @@ const wchar_t* wide_path(const char* path, MemoryBlock& block) {
     start -= 4;
     std::memcpy(start, L"\\\\?\\", 4 * sizeof(wchar_t));
   }
-  block = std::move(full_block);
+  name = std::move(full_name);
   return start;
 }
 
 }  // namespace
 
 bool open_input(const char* path, InputFile& file) {
-  MemoryBlock memory;
+  std::unique_ptr<wchar_t[]> memory;
   const wchar_t* const name = wide_path(path, memory);
   if (name == nullptr) return false;
   // Shared for reading, writing and deletion, so that a file the assembler
@@ -166,13 +170,12 @@ WriteStatus write_all(int fd, const char* bytes, std::size_t size) {
   return WriteStatus::ok;
 }
 
-void release_block(std::uint8_t* data, std::size_t) {
-  if (data != nullptr) VirtualFree(data, 0, MEM_RELEASE);
-}
+void release_block(std::uint8_t* data, std::size_t) { VirtualFree(data, 0, MEM_RELEASE); }
 
 // Committed memory is zero-filled and only backed once touched.
 bool allocate_block(MemoryBlock& block, std::size_t bytes) {
   block = MemoryBlock{};
+  if (bytes == 0) return false;
   block.data =
       static_cast<std::uint8_t*>(VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
   block.size = block.data != nullptr ? bytes : 0;
