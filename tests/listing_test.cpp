@@ -113,6 +113,40 @@ TEST(ClassPath, StopsAtNoClassOutOfRangeAndLoops) {
   EXPECT_EQ(label_path({{0, 1, 0, 0, 0, "A"}, {0, 2, 0, 0, 0, "B"}, {0, 1, 0, 0, 0, "C"}}, 0), "...C.B.A.L");
 }
 
+TEST(ClassPath, OwnersJustPastTheTableAmongCachedPaths) {
+  // An owner equal to the class count is outside the table, for a class as
+  // for a label; the paths cached around it stay as they were.
+  const std::uint32_t count = 1024;
+  std::vector<dbg::Class> classes;
+  for (std::uint32_t i = 0; i < count; ++i)
+    classes.push_back({0, i % 8 == 0 ? dbg::NO_CLASS : i - 1, 0, 0, 0, "c" + std::to_string(i)});
+  classes[5].parent = count;
+  classes[count - 1].parent = count;
+  const std::vector<dbg::Label> labels = {{0, 3, 0, "a"},     {0, count, 0, "z"}, {0, 0, 0, "b"},
+                                          {0, count, 0, "y"}, {0, 7, 0, "c"},     {0, count - 1, 0, "d"}};
+  std::string expected = "[class]\nitem  type     start        size         name\n";
+  // A class's path, by the rule: its parents' names outermost first, cut
+  // with "..." at an owner outside the table.
+  const auto path = [&](std::uint32_t index) {
+    std::string text;
+    for (; index != dbg::NO_CLASS; index = classes[index].parent) {
+      if (index >= count) return "..." + text;
+      text = classes[index].name + "." + text;
+    }
+    return text;
+  };
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::string item = std::to_string(i);
+    expected += item + std::string(6 - item.size(), ' ') + "SEGMENT  0            0            " +
+                path(classes[i].parent) + classes[i].name + "\n";
+  }
+  expected += "\n[label]\nitem  type         value        name\n";
+  for (std::uint32_t i = 0; i < labels.size(); ++i)
+    expected +=
+        std::to_string(i) + "     UNDEFINED    0            " + path(labels[i].owner) + labels[i].name + "\n";
+  EXPECT_TEXT(listing_of({}, classes, labels), expected + "\n");
+}
+
 TEST(ClassPath, LongPathsArePrintedWholeAndAgreeWhenRepeated) {
   std::vector<dbg::Class> classes;
   for (std::uint32_t i = 0; i < 5000; ++i)

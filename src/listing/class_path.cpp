@@ -2,20 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "debug_file/format.h"
 
 namespace marvix {
 
 namespace {
-
-// A memory block is fresh memory from the system, aligned for any type.
-bool allocate_words(ClassWords& words, std::uint32_t count) {
-  words.at = allocate_block(words.memory, std::size_t{count} * sizeof(std::uint32_t))
-                 ? reinterpret_cast<std::uint32_t*>(words.memory.data)
-                 : nullptr;
-  return words.at != nullptr;
-}
 
 const char* class_name(const DebugTables& tables, std::uint32_t index) {
   return tables.name(tables.class_entry(index).name_slot());
@@ -32,9 +25,9 @@ bool walk_parents(ClassPaths& paths, const DebugTables& tables, std::uint32_t in
   paths.chain_length = 0;
   for (;;) {
     if (index == NO_CLASS) return false;
-    if (index >= tables.classes.count || paths.seen.at[index] == paths.walk) return true;
-    paths.seen.at[index] = paths.walk;
-    paths.chain.at[paths.chain_length++] = index;
+    if (index >= tables.classes.count || paths.seen[index] == paths.walk) return true;
+    paths.seen[index] = paths.walk;
+    paths.chain[paths.chain_length++] = index;
     index = tables.class_entry(index).parent();
   }
 }
@@ -43,7 +36,7 @@ bool walk_parents(ClassPaths& paths, const DebugTables& tables, std::uint32_t in
 void print_walked(const ClassPaths& paths, Output& out, const DebugTables& tables, bool cut) {
   if (cut) output_text(out, "...");
   for (std::uint32_t i = paths.chain_length; i-- > 0;) {
-    const char* text = class_name(tables, paths.chain.at[i]);
+    const char* text = class_name(tables, paths.chain[i]);
     output_external(out, text, std::strlen(text));
     output_text(out, ".");
   }
@@ -57,12 +50,12 @@ const char* cache_walked(ClassPaths& paths, const DebugTables& tables, std::uint
   char* end = begin;
   if (cut) end = std::copy_n("...", 3, end);
   for (std::uint32_t i = paths.chain_length; i-- > 0;) {
-    const char* text = class_name(tables, paths.chain.at[i]);
+    const char* text = class_name(tables, paths.chain[i]);
     end = std::copy_n(text, std::strlen(text), end);
     *end++ = '.';
   }
-  paths.start.at[index] = static_cast<std::uint32_t>(paths.text_used);
-  paths.length.at[index] = static_cast<std::uint32_t>(total);
+  paths.start[index] = static_cast<std::uint32_t>(paths.text_used);
+  paths.length[index] = static_cast<std::uint32_t>(total);
   paths.text_used += total;
   return begin;
 }
@@ -71,15 +64,19 @@ const char* cache_walked(ClassPaths& paths, const DebugTables& tables, std::uint
 
 bool prepare_class_paths(ClassPaths& paths, const DebugTables& tables) {
   paths = ClassPaths{};
-  const std::uint32_t count = tables.classes.count;
+  const std::size_t count = tables.classes.count;
   if (count == 0) return true;
-  if (!allocate_words(paths.seen, count) || !allocate_words(paths.chain, count)) return false;
-  if (!allocate_words(paths.start, count) || !allocate_words(paths.length, count) ||
-      !allocate_block(paths.text, ClassPaths::kCacheText)) {
-    paths.start = ClassWords{};
-    paths.length = ClassWords{};
-    paths.text = MemoryBlock{};
-  }
+  paths.words.reset(new (std::nothrow) std::uint32_t[4 * count]());
+  if (paths.words == nullptr) return false;
+  paths.seen = paths.words.get();
+  paths.chain = paths.seen + count;
+  paths.start = paths.chain + count;
+  paths.length = paths.start + count;
+  // The cache's text, for deep paths of long names as much as a file can
+  // need, but no more. Without it every path is walked.
+  const std::size_t budget =
+      std::clamp(count * ClassPaths::kCacheTextPerClass, std::size_t{4096}, ClassPaths::kCacheText);
+  allocate_block(paths.text, budget);
   return true;
 }
 
@@ -91,20 +88,20 @@ void print_class_path(ClassPaths& paths, Output& out, const DebugTables& tables,
   }
   // Every path in the table has a name and a full stop: a cached one is
   // never empty.
-  if (paths.length.at != nullptr && paths.length.at[index] != 0) {
-    output_external(out, reinterpret_cast<const char*>(paths.text.data) + paths.start.at[index],
-                    paths.length.at[index]);
+  if (paths.length[index] != 0) {
+    output_external(out, reinterpret_cast<const char*>(paths.text.data) + paths.start[index],
+                    paths.length[index]);
     return;
   }
 
   const bool cut = walk_parents(paths, tables, index);
-  if (paths.length.at == nullptr) {
+  if (paths.text.data == nullptr) {
     print_walked(paths, out, tables, cut);  // no cache
     return;
   }
   std::size_t total = cut ? 3 : 0;
   for (std::uint32_t i = 0; i < paths.chain_length; ++i)
-    total += std::strlen(class_name(tables, paths.chain.at[i])) + 1;
+    total += std::strlen(class_name(tables, paths.chain[i])) + 1;
   if (total > paths.text.size - paths.text_used) {
     print_walked(paths, out, tables, cut);  // over the cache's budget
     return;

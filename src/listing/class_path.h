@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "debug_file/scanner.h"
 #include "listing/output.h"
@@ -11,34 +12,28 @@
 
 namespace marvix {
 
-// Walking a path needs 8 bytes a class: a mark per class, to notice a loop,
-// and the chain walked so far. Paths are also remembered as they are first
-// printed, so that a million labels in deep classes do not walk the same
-// parents a million times. The cache only speeds things up: it takes
-// another 8 bytes a class and 4 MiB of path text; paths that do not fit, or
-// all of them when its memory cannot be had, are walked for every row.
-//
-// All of it is memory blocks straight from the system, zero until written,
-// so that what cannot be had is known at once and nothing throws.
-struct ClassWords {
-  MemoryBlock memory;
-  std::uint32_t* at = nullptr;  // one word per class; null when not had
-};
-
+// Walking a path needs a mark per class, to notice a loop, and the chain
+// walked so far. Paths are also remembered as they are first printed, so
+// that a million labels in deep classes do not walk the same parents a
+// million times: that takes where each class's path starts in the cache and
+// how long it is, and the path text, up to 512 bytes a class and 4 MiB in
+// all. Paths that do not fit, or all of them when the text's memory cannot
+// be had, are walked for every row.
 struct ClassPaths {
+  static constexpr std::size_t kCacheTextPerClass = 512;
   static constexpr std::size_t kCacheText = std::size_t{4} << 20;
 
-  ClassWords seen;   // per class: the last walk that met it
-  ClassWords chain;  // classes met by the current walk, innermost first
-  // The numbers below are set by prepare_class_paths, as it clears the
-  // marks: a walk's number only tells its marks from older walks'.
-  std::uint32_t chain_length;
-  std::uint32_t walk;
+  // The four per-class arrays below, in one allocation, zero to start with.
+  std::unique_ptr<std::uint32_t[]> words;
+  std::uint32_t* seen = nullptr;    // the last walk that met the class
+  std::uint32_t* chain = nullptr;   // classes met by the current walk, innermost first
+  std::uint32_t* start = nullptr;   // where the class's cached path starts in text
+  std::uint32_t* length = nullptr;  // its cached path's length; 0 when not cached
+  std::uint32_t chain_length = 0;
+  std::uint32_t walk = 0;  // walks so far: tells this walk's marks from older ones
 
   MemoryBlock text;  // cached paths, back to back; empty without a cache
-  std::size_t text_used;
-  ClassWords start;   // per class: where its cached path starts in text
-  ClassWords length;  // per class: its cached path's length; 0 when not cached
+  std::size_t text_used = 0;
 };
 
 // Sets the paths up for the class table, before anything is printed. False
