@@ -4,9 +4,10 @@
 //   as a kernel that does not align large mappings may return it, and none
 //   can be moved (mremap), as on systems other than Linux.
 // - A regular file reports a size of 0, as files in /proc do.
-// - Of every three calls of read, write, select, tcgetattr and tcsetattr,
-//   two fail with EINTR, as if a signal had come (never while signals are
-//   held, when none can); one that succeeds leaves errno at EINTR.
+// - Of every three calls of read, write, select and tcsetattr, the calls
+//   that POSIX lets a signal interrupt, two fail with EINTR, as if a signal
+//   had come (never while signals are held, when none can); one that
+//   succeeds leaves errno at EINTR.
 // - A write takes all but the last byte, as a short write may.
 // - With HOSTILE_STDOUT_TAKES_NOTHING set, a write to standard output takes
 //   nothing and reports no error, as a device may.
@@ -65,7 +66,6 @@ extern "C" ssize_t write(int fd, const void* from, std::size_t size) {
 extern "C" int select(int n, fd_set* in, fd_set* out, fd_set* error, timeval* wait) {
   INTERRUPTED(select, n, in, out, error, wait);
 }
-extern "C" int tcgetattr(int fd, termios* mode) noexcept { INTERRUPTED(tcgetattr, fd, mode); }
 extern "C" int tcsetattr(int fd, int when, const termios* mode) noexcept {
   INTERRUPTED(tcsetattr, fd, when, mode);
 }

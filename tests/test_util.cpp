@@ -70,20 +70,19 @@ std::string read_file(const std::string& path) {
   return text.str();
 }
 
-Dump dump(const dbg::Bytes& bytes, bool pause, bool crlf, std::size_t capacity) {
+Dump dump(const dbg::Bytes& bytes, bool pause, bool crlf, std::size_t buffer_size) {
   marvix::DebugImage image;
   if (marvix::image_from_bytes(bytes, image) != marvix::LoadStatus::ok)
     return {marvix::Outcome::out_of_memory};
   FILE* sink = std::tmpfile();
   marvix::Listing listing;
-  listing.out.capacity = capacity;
   listing.out.fd = fileno(sink);
   listing.out.crlf = crlf;
   listing.pager.pause = pause;
   // Without a key to wait for, the prompts go to standard error: kept
   // for the test, out of the log.
   testing::internal::CaptureStderr();
-  const marvix::DumpResult result = marvix::dump_image(image, listing);
+  const marvix::DumpResult result = marvix::dump_image(image, listing, buffer_size);
   const std::string prompts = testing::internal::GetCapturedStderr();
   std::string out;
   std::rewind(sink);
@@ -114,8 +113,7 @@ testing::AssertionResult SameText(const char* actual_name, const char* expected_
 
 std::string banner() {
   return "marvix v1.0: dump debug-files produced by tolvane v1.0 (08/05/2001)\n"
-         "homepage: " +
-         std::string(marvix::kHomePage) + "\n";
+         "homepage: " MARVIX_HOMEPAGE "\n";
 }
 
 dbg::Bytes worked_example() {

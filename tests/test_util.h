@@ -25,9 +25,9 @@ struct Dump {
   std::string out;      // what the listing wrote
   std::string prompts;  // what went to standard error
 };
-// With `crlf`, Windows line ends; `capacity` sizes the output buffer.
+// With `crlf`, Windows line ends, through an output buffer of `buffer_size`.
 Dump dump(const dbg::Bytes& bytes, bool pause = false, bool crlf = false,
-          std::size_t capacity = marvix::Output::kCapacity);
+          std::size_t buffer_size = marvix::Output::kBufferSize);
 
 // Texts that may run to megabytes: where they differ, the first line that
 // does, rather than both whole.

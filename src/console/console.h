@@ -7,17 +7,15 @@
 
 namespace marvix {
 
-// Writes one of the tool's own short texts straight to the console
-// (standard error on POSIX), unbuffered and without allocating; a text
-// longer than 4 KiB is cut there. A failed write is dropped: a message that
-// cannot be shown must not change the run.
-void console_print(const char* format, ...);
-
-// Writes the tool's own bytes as they stand, on the same terms.
-void console_write(const char* bytes, std::size_t size);
+// Writes the tool's own text straight to the console (standard error on
+// POSIX), unbuffered and without allocating. The texts are fixed (a message
+// with a part from outside is written in pieces), so nothing is formatted
+// at run time. A failed write is dropped: a message that cannot be shown
+// must not change the run.
+void console_print(std::string_view text);
 
 // Writes bytes that come from outside (a file name, a text from the debug
-// file), whole and without a copy; where the console is a terminal, control
+// file), whole and without a copy, on the same terms; where the console is a terminal, control
 // bytes are shown safely (see terminal_text.h).
 void console_write_external(const char* bytes, std::size_t size);
 

@@ -1,24 +1,7 @@
-// The console on POSIX systems: messages on standard error, and the key
-// wait on the controlling terminal.
-//
-// During the wait the terminal is raw: no line editing, no echo, and no
-// signal keys, so Ctrl+C is just a key that ends the wait. Whatever happens
-// to the process meanwhile, the terminal must get its mode back:
-// - a signal that ends the process restores the mode first, and then ends
-//   the process as it would have without the handler;
-// - SIGTSTP restores the mode and then stops, and SIGCONT applies raw mode
-//   again while the wait goes on, so one key still ends the pause after fg;
-//   where the kernel discards the stop (an orphaned process group), raw
-//   mode returns at once;
-// - a signal that the process inherited as ignored (nohup, background jobs
-//   of a non-interactive shell) stays ignored;
-// - a process in the background never touches the mode: the terminal then
-//   belongs to the foreground job, and tcsetattr would stop the process with
-//   SIGTTOU, even inside a handler. A run that reaches the pause in the
-//   background stops there, as any terminal program does, and waits once it
-//   is brought to the foreground.
-// Handlers use async-signal-safe calls only and keep errno. Signal sets
-// start empty ({}), so that no path can ever read one uninitialised.
+// The console on POSIX systems, in three parts: the channel (messages on
+// standard error), the mode guard (the terminal's raw mode for one wait,
+// and the signals, job control and hang-ups around it), and the key read
+// on the controlling terminal.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -33,7 +16,10 @@
 
 namespace marvix {
 
-void console_write(const char* bytes, std::size_t size) { write_all(kStdErr, bytes, size); }
+// ---------------------------------------------------------------------------
+// The channel: standard error.
+
+void console_print(std::string_view text) { write_all(kStdErr, text.data(), text.size()); }
 
 bool console_is_terminal() {
   static const bool terminal = is_terminal(kStdErr);
@@ -43,11 +29,36 @@ bool console_is_terminal() {
 bool console_shares_stream(int fd) {
   struct stat console {};
   struct stat other {};
-  fstat(kStdErr, &console);  // where either fails, its status stays zero and matches nothing
-  fstat(fd, &other);
+  if (fstat(kStdErr, &console) != 0 || fstat(fd, &other) != 0) return false;
   const bool stream = S_ISREG(other.st_mode) || S_ISFIFO(other.st_mode) || S_ISSOCK(other.st_mode);
   return stream && console.st_dev == other.st_dev && console.st_ino == other.st_ino;
 }
+
+// ---------------------------------------------------------------------------
+// The mode guard.
+//
+// During the wait the terminal is raw: no line editing, no echo, and no
+// signal keys, so Ctrl+C and Ctrl+Z are just keys that end the wait.
+// Whatever happens to the process meanwhile, the terminal must get its mode
+// back, and the run must never be left stopped with no one to continue it:
+// - a signal that ends the process restores the mode first, and then ends
+//   the process as it would have without the handler;
+// - SIGTSTP restores the mode and then stops, and SIGCONT applies raw mode
+//   again while the wait goes on, so one key still ends the pause after fg;
+//   where the kernel discards the stop (an orphaned process group), raw
+//   mode returns at once;
+// - a signal that the process inherited as ignored (nohup, background jobs
+//   of a non-interactive shell) stays ignored;
+// - a process in the background never touches the mode: the terminal then
+//   belongs to the foreground job, and tcsetattr would stop the process with
+//   SIGTTOU, even inside a handler. A run that reaches the pause in the
+//   background stops there, as any terminal program does, and waits once it
+//   is brought to the foreground;
+// - a terminal that has hung up, or cannot be asked whose it is, ends the
+//   wait at once: no stop, no mode change, and the listing goes on.
+// The handlers are installed at the first wait and stay for the run: with
+// no wait on, each does what the default action does. They use
+// async-signal-safe calls only and keep errno.
 
 namespace {
 
@@ -56,9 +67,11 @@ namespace {
 int g_tty = -2;
 
 // Set for the length of one wait (g_waiting is zero outside one).
-termios g_saved_mode;
-termios g_raw_mode;
-volatile std::sig_atomic_t g_waiting;
+termios g_saved_mode{};
+termios g_raw_mode{};
+volatile std::sig_atomic_t g_waiting = 0;
+
+bool g_handlers_installed = false;
 
 // Every catchable signal whose default action ends the process, whether
 // sent from elsewhere or raised by a fault.
@@ -80,7 +93,7 @@ constexpr int kFatalSignals[] = {
 // that none finds one without the other, and while a handler runs, so that
 // none interrupts another halfway.
 sigset_t every_signal() {
-  sigset_t all{};
+  sigset_t all;
   sigfillset(&all);
   return all;
 }
@@ -95,19 +108,32 @@ sigset_t hold_every_signal() {
 
 // A set of one signal.
 sigset_t just(int sig) {
-  sigset_t one{};
+  sigset_t one;
   sigemptyset(&one);
   sigaddset(&one, sig);
   return one;
 }
 
-bool in_foreground() { return tcgetpgrp(g_tty) == getpgrp(); }
+// Whose the terminal is. A terminal that has hung up answers no more (EIO),
+// and neither does one the process no longer belongs to.
+enum class Owner { us, other, unknown };
+
+Owner terminal_owner() {
+  const pid_t group = tcgetpgrp(g_tty);
+  if (group == -1) return Owner::unknown;
+  return group == getpgrp() ? Owner::us : Owner::other;
+}
 
 // Puts the saved mode back, if it is still ours to restore. Every signal is
 // held here, SIGTTOU too: should the process be moved to the background
 // right after the check, the call still does not stop it.
 void restore_mode() {
-  if (g_waiting != 0 && in_foreground()) tcsetattr(g_tty, TCSANOW, &g_saved_mode);
+  if (g_waiting != 0 && terminal_owner() == Owner::us) tcsetattr(g_tty, TCSANOW, &g_saved_mode);
+}
+
+// Raw mode again for a wait that goes on, if the terminal is ours.
+void reapply_raw_mode() {
+  if (g_waiting != 0 && terminal_owner() == Owner::us) tcsetattr(g_tty, TCSANOW, &g_raw_mode);
 }
 
 void set_action(int sig, void (*handler)(int)) {
@@ -132,11 +158,6 @@ void take_default_action(int sig) {
 void on_fatal_signal(int sig) {
   restore_mode();
   take_default_action(sig);  // the process ends here
-}
-
-// Raw mode again for a wait that goes on, if the terminal is ours.
-void reapply_raw_mode() {
-  if (g_waiting != 0 && in_foreground()) tcsetattr(g_tty, TCSANOW, &g_raw_mode);
 }
 
 // Whether SIGCONT waits while it is held: the sign that the process was
@@ -193,9 +214,8 @@ void install(int sig, void (*handler)(int)) {
   if (previous.sa_handler != SIG_IGN) set_action(sig, handler);
 }
 
-// The wait's handlers: the fatal signals, the real-time ones where the
-// system has them, SIGTSTP and SIGCONT. They stay after the wait: with no
-// mode to restore, each then does what the default action does.
+// The fatal signals, the real-time ones where the system has them, SIGTSTP
+// and SIGCONT.
 void install_handlers() {
   for (const int sig : kFatalSignals) install(sig, on_fatal_signal);
 #ifdef SIGRTMIN
@@ -205,7 +225,7 @@ void install_handlers() {
   set_action(SIGCONT, on_continue);  // even if ignored: the kernel continues the process either way
 }
 
-// Raw mode and the handlers for the length of one wait.
+// Raw mode for the length of one wait.
 struct RawMode {
   bool active = false;
 
@@ -215,13 +235,12 @@ struct RawMode {
     // foreground is the mode read the one to keep: a shell at its prompt may
     // have the terminal in a mode of its own. Where no stop can come, the
     // terminal is not ours to change, and there is no wait.
-    while (!in_foreground()) {
-      if (!stop_in_background()) return;
+    for (;;) {
+      const Owner owner = terminal_owner();
+      if (owner == Owner::us) break;
+      if (owner == Owner::unknown || !stop_in_background()) return;
     }
-    int got;
-    while ((got = tcgetattr(g_tty, &g_saved_mode)) != 0 && errno == EINTR) {
-    }
-    if (got != 0) return;
+    if (tcgetattr(g_tty, &g_saved_mode) != 0) return;
     g_raw_mode = g_saved_mode;
     g_raw_mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
     g_raw_mode.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
@@ -229,21 +248,23 @@ struct RawMode {
     g_raw_mode.c_cc[VTIME] = 0;
 
     const sigset_t previous = hold_every_signal();
-    install_handlers();
-    g_waiting = true;
+    if (!g_handlers_installed) install_handlers();
+    g_handlers_installed = true;
+    g_waiting = 1;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
     // Should the process have been stopped and sent to the background
     // meanwhile, this stops it again until it is continued; an interrupted
     // call is made again.
-    while ((got = tcsetattr(g_tty, TCSANOW, &g_raw_mode)) != 0 && errno == EINTR) {
+    int set = 0;
+    while ((set = tcsetattr(g_tty, TCSANOW, &g_raw_mode)) != 0 && errno == EINTR) {
     }
-    active = got == 0;
+    active = set == 0;
   }
 
   ~RawMode() {
     const sigset_t previous = hold_every_signal();
     restore_mode();
-    g_waiting = false;
+    g_waiting = 0;
     // A signal held meanwhile now comes with the mode back.
     sigprocmask(SIG_SETMASK, &previous, nullptr);
   }
@@ -251,14 +272,17 @@ struct RawMode {
   RawMode& operator=(const RawMode&) = delete;
 };
 
+// ---------------------------------------------------------------------------
+// The key read.
+
 // Waits for a key. Cursor and function keys send several bytes (ESC [ A),
 // which may arrive a little apart: once the first byte is in, whatever
 // comes within 25 ms is part of the same key, and it is discarded with
 // any keys typed ahead, so that none of it ends the next wait or reaches
 // the shell after the run. A terminal that has gone away ends the wait.
 void read_key() {
-  char key;
-  ssize_t got;
+  char key = 0;
+  ssize_t got = 0;
   while ((got = read(g_tty, &key, 1)) == -1 && errno == EINTR) {
   }
   if (got != 1) return;

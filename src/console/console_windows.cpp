@@ -140,8 +140,8 @@ void write_utf16(const HANDLE out, const char* bytes, std::size_t size) {
 
 }  // namespace
 
-void console_write(const char* bytes, std::size_t size) {
-  if (console_out() != INVALID_HANDLE_VALUE) write_utf16(console_out(), bytes, size);
+void console_print(std::string_view text) {
+  if (console_out() != INVALID_HANDLE_VALUE) write_utf16(console_out(), text.data(), text.size());
 }
 
 bool console_is_terminal() { return console_out() != INVALID_HANDLE_VALUE; }
@@ -149,16 +149,24 @@ bool console_is_terminal() { return console_out() != INVALID_HANDLE_VALUE; }
 // Messages go to the console device, never into a file or pipe.
 bool console_shares_stream(int) { return false; }
 
-bool console_can_wait() { return console_in() != INVALID_HANDLE_VALUE; }
+// A console whose input mode cannot be read is not one to wait on: its
+// mode could not be put back afterwards.
+bool console_can_wait() {
+  DWORD mode = 0;
+  return console_in() != INVALID_HANDLE_VALUE && GetConsoleMode(console_in(), &mode) != 0;
+}
 
 void console_pause(std::string_view prompt) {
-  GetConsoleMode(console_in(), &g_saved_mode);
+  // The mode is changed, and later restored, only once it has been read: a
+  // mode restored from nothing would leave the console with no echo and no
+  // line input.
+  if (!GetConsoleMode(console_in(), &g_saved_mode)) return console_print(prompt);
   // The mode changes before the prompt, so that no key typed after it is
   // echoed.
   if (g_wake == nullptr) g_wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(on_console_event, TRUE);
   set_raw_mode();
-  console_write(prompt.data(), prompt.size());
+  console_print(prompt);
   read_key();
   restore_mode();
   SetConsoleCtrlHandler(on_console_event, FALSE);

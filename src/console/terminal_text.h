@@ -11,7 +11,7 @@
 
 namespace marvix {
 
-// How many bytes of text are formatted or made safe at a time.
+// How many bytes of text from outside are made safe at a time.
 inline constexpr std::size_t kShownPiece = 4096;
 
 // Turns bytes from `in` (up to `end`) into their shown form in `out`, as

@@ -13,9 +13,9 @@
 namespace marvix {
 
 struct Cursor {
-  const std::uint8_t* data;
-  std::size_t end;  // one past the last byte that may be read
-  std::size_t pos;  // never past end
+  const std::uint8_t* data = nullptr;
+  std::size_t end = 0;  // one past the last byte that may be read
+  std::size_t pos = 0;  // never past end
 
   std::size_t remaining() const { return end - pos; }
 

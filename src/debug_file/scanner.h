@@ -36,8 +36,8 @@ struct DebugTables {
 enum class ScanStatus { ok, undefined_entry, unexpected_end };
 
 struct ScanResult {
-  ScanStatus status;
-  std::size_t cursor;  // where no tag matched, for undefined_entry
+  ScanStatus status = ScanStatus::ok;
+  std::size_t cursor = 0;  // where no tag matched, for undefined_entry
 };
 
 // Walks the sections from just past the magic to "[end]", fills the tables

@@ -81,6 +81,10 @@ void path_and_name(Listing& listing, const DebugTables& tables, std::uint32_t ow
 
 }  // namespace
 
+bool prepare_listing(Listing& listing, const DebugTables& tables, std::size_t buffer_size) {
+  return allocate_block(listing.out.buffer, buffer_size) && prepare_class_paths(listing.paths, tables);
+}
+
 void list_files(Listing& listing, const DebugTables& tables) {
   if (tables.files.count == 0) return;
   Output& out = listing.out;

@@ -21,7 +21,7 @@ bool output_flush(Output& out) {
 }
 
 void output_write_large(Output& out, const char* bytes, std::size_t size) {
-  if (output_flush(out) && size < out.capacity) {
+  if (output_flush(out) && size < out.buffer.size) {
     std::memcpy(out.data(), bytes, size);
     out.used = size;
     return;

@@ -18,10 +18,9 @@ namespace marvix {
 struct Output {
   // Writes of 2 MiB are big enough for any pipe or disk, and a buffer of one
   // huge page costs one page fault where small pages cost 512.
-  static constexpr std::size_t kCapacity = std::size_t{2} << 20;
+  static constexpr std::size_t kBufferSize = std::size_t{2} << 20;
 
-  MemoryBlock buffer;                // `capacity` bytes, allocated before the listing
-  std::size_t capacity = kCapacity;  // how much of the buffer fills before it goes out
+  MemoryBlock buffer;  // allocated before the listing; until then every write goes straight out
   std::size_t used = 0;
   int fd = kStdOut;
   bool crlf = kStandardOutputCrlf;  // the line end is "\r\n", not "\n"
@@ -60,7 +59,7 @@ inline void copy_bytes(char* to, const char* from, std::size_t size) {
 }
 
 inline void output_bytes(Output& out, const char* bytes, std::size_t size) {
-  if (size > out.capacity - out.used) return output_write_large(out, bytes, size);
+  if (size > out.buffer.size - out.used) return output_write_large(out, bytes, size);
   copy_bytes(out.data() + out.used, bytes, size);
   out.used += size;
 }

@@ -24,7 +24,7 @@ void pause(Output& out, bool one_stream) {
   if (waits) {
     console_pause(kPrompt);
   } else {
-    console_write(kPrompt.data(), kPrompt.size());
+    console_print(kPrompt);
   }
   output_text(out, "\n\n\n");
 }

@@ -60,15 +60,13 @@ void report(Outcome outcome, const char* text, WriteStatus write_status) {
 
 }  // namespace
 
-DumpResult dump_image(DebugImage& image, Listing& listing) {
+DumpResult dump_image(DebugImage& image, Listing& listing, std::size_t buffer_size) {
   if (!check_magic(image)) return {Outcome::wrong_type, {}};
   DebugTables tables;
   const ScanResult scan = scan_sections(image, tables);
   if (scan.status == ScanStatus::undefined_entry) return {Outcome::undefined_entry, scan.cursor};
   if (scan.status == ScanStatus::unexpected_end) return {Outcome::unexpected_end, scan.cursor};
-  if (!allocate_block(listing.out.buffer, listing.out.capacity) ||
-      !prepare_class_paths(listing.paths, tables))
-    return {Outcome::out_of_memory, {}};
+  if (!prepare_listing(listing, tables, buffer_size)) return {Outcome::out_of_memory, {}};
   list_files(listing, tables);
   list_classes(listing, tables);
   list_labels(listing, tables);
@@ -80,7 +78,7 @@ int run(int argc, const char* const* argv) {
   setup_process();
 
   console_print("marvix v1.0: dump debug-files produced by tolvane v1.0 (08/05/2001)\n");
-  console_print("homepage: %s\n", kHomePage);
+  console_print("homepage: " MARVIX_HOMEPAGE "\n");  // defined once, by the build
   DebugImage image;
   Outcome outcome = Outcome::ok;
   if (argv == nullptr) {

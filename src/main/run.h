@@ -3,14 +3,13 @@
 // exit status.
 #pragma once
 
+#include <cstddef>
+
 #include "debug_file/image.h"
 #include "debug_file/scanner.h"
 #include "listing/listing.h"
 
 namespace marvix {
-
-// From the build, where the project's home page is defined once.
-inline constexpr const char* kHomePage = MARVIX_HOMEPAGE;
 
 enum class Outcome {
   ok,
@@ -26,14 +25,14 @@ enum class Outcome {
 };
 
 struct DumpResult {
-  Outcome outcome;
-  std::size_t cursor;  // for undefined_entry: where no tag matched
+  Outcome outcome = Outcome::ok;
+  std::size_t cursor = 0;  // for undefined_entry: where no tag matched
 };
 
 // Everything after loading: check the magic, scan the sections and print the
-// three listings, flushing the output at the end. Nothing is printed unless
-// the check and the scan succeed.
-DumpResult dump_image(DebugImage& image, Listing& listing);
+// three listings through an output buffer of `buffer_size` bytes, flushing
+// it at the end. Nothing is printed unless the check and the scan succeed.
+DumpResult dump_image(DebugImage& image, Listing& listing, std::size_t buffer_size = Output::kBufferSize);
 
 // The whole run; returns the exit status (0 only when the run completed).
 // A null argv: the arguments could not be had for want of memory.
