@@ -97,4 +97,9 @@ TEST(Utf16, NamesComeBackUnchangedAndBadUtf8IsRefused) {
   const std::size_t tails[] = {0, 1, 2, 3, 0, 0, 0, 0, 0};
   for (std::size_t i = 0; i < std::size(pieces); ++i)
     EXPECT_EQ(utf8_incomplete_tail(pieces[i].data(), pieces[i].size()), tails[i]) << i;
+  // A piece of continuation bytes alone holds back nothing, and never looks
+  // before its start, where the lead byte of an earlier piece may lie.
+  const char* const cut = "\xF0\x9F\x99";
+  EXPECT_EQ(utf8_incomplete_tail(cut + 1, 1), 0u);
+  EXPECT_EQ(utf8_incomplete_tail(cut + 1, 2), 0u);
 }

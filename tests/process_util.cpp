@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <sstream>
 
 namespace test {
 
@@ -73,6 +75,10 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) 
     }
     if (options.slow_nonblocking_pipes)
       for (const int fd : {1, 2}) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    if (options.cpu_seconds > 0) {
+      const rlimit cpu{options.cpu_seconds, options.cpu_seconds};
+      setrlimit(RLIMIT_CPU, &cpu);
+    }
     for (int fd = 3; fd < 1024; ++fd) close(fd);  // the tool starts with 0 to 2 alone
     std::vector<char*> argv{const_cast<char*>(MARVIX_BINARY)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -87,6 +93,7 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) 
   if (piped) {
     close(out_pipe[1]);
     close(err_pipe[1]);
+    usleep(static_cast<useconds_t>(options.unread_ms) * 1000);
     drain_slowly(out_pipe[0], err_pipe[0], run);
   }
   wait_for(child, run);
@@ -119,6 +126,29 @@ Run collect_child(pid_t child, const std::string& out, const std::string& err) {
   run.out = read_file(out);
   run.err = read_file(err);
   return run;
+}
+
+std::vector<std::string> traced(const std::string& log) {
+#if defined(MARVIX_EMULATED) || defined(MARVIX_SANITIZE)
+  (void)log;
+  return {};
+#else
+  if (std::system("strace -V >/dev/null 2>&1") != 0) return {};
+  return {"strace", "-f", "-qq", "-Z", "-o", log};
+#endif
+}
+
+std::string unexpected_failures(const std::string& log) {
+  std::istringstream lines(read_file(log));
+  std::string unexpected;
+  for (std::string line; std::getline(lines, line);) {
+    const bool expected =
+        line.find("access(\"/etc/ld.so.preload\"") != std::string::npos ||
+        (line.find("ioctl(") != std::string::npos && line.find("TCGETS") != std::string::npos &&
+         line.find("ENOTTY") != std::string::npos);
+    if (!expected) unexpected += line + "\n";
+  }
+  return unexpected;
 }
 
 bool memory_budget_enforced() {

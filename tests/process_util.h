@@ -25,8 +25,11 @@ struct RunOptions {
   std::string stdout_path;  // empty: captured; "-": closed
   bool close_stderr = false;
   bool stderr_to_stdout = false;  // 2>&1: both into one pipe, captured as `out`
-  // Standard output and error are non-blocking pipes, drained slowly.
+  // Standard output and error are non-blocking pipes, drained slowly, and
+  // only after `unread_ms`.
   bool slow_nonblocking_pipes = false;
+  int unread_ms = 0;
+  unsigned cpu_seconds = 0;      // a limit on the processor time of the run; 0: none
   std::vector<std::string> env;  // NAME=VALUE
 };
 #ifdef MARVIX_HOSTILE_SYSTEM
@@ -54,6 +57,15 @@ Run run_with_memory_budget(std::size_t budget, const std::string& what, Body bod
   run.command = what + ", with " + std::to_string(budget) + " bytes to spare";
   return run;
 }
+
+// The words that run a command under strace, logging the system calls that
+// failed to `log`; none where strace cannot be used (not installed, or the
+// tool runs under an emulator or the sanitizers).
+std::vector<std::string> traced(const std::string& log);
+// The calls in such a log that failed, but for those that fail in every
+// run: the dynamic loader's look for /etc/ld.so.preload and the question
+// whether a descriptor is a terminal (TCGETS) where it is not.
+std::string unexpected_failures(const std::string& log);
 
 // Whether the system holds a child to its budget. qemu-user accepts the
 // limit but does not enforce it, since the emulator itself needs the space.

@@ -109,6 +109,40 @@ TEST(Run, OutputThatCannotBeWritten) {
   expect_run(run_marvix({f}, {.close_stderr = true}), 0, "", test::kWorkedListing);
 }
 
+TEST(Run, NoSystemCallFailsThatNeedNot) {
+  // No call is made that fails by design: an empty block released, a file
+  // closed that never opened, a cut on no page boundary. Only a file that
+  // is not there may fail to open.
+  const std::string log = test::temp_path("calls.log");
+  std::string binary;
+  for (const std::string& word : test::traced(log)) binary += "'" + word + "' ";
+  if (binary.empty()) GTEST_SKIP() << "strace cannot be used here";
+  binary += std::string("'") + MARVIX_BINARY + "' ";
+  std::vector<dbg::Class> classes(200, {0, dbg::NO_CLASS, 0, 0, 0, "class"});
+  std::vector<dbg::Label> labels(110000, {1, 199, 0x1234, "some_label"});
+  const std::string big = test::write_temp("six.dbg", dbg::debug_file({}, classes, labels));
+  const std::string missing = test::temp_path("missing.dbg");
+  const struct {
+    std::string command;
+    std::string failure;  // the one failing call expected, if any
+  } runs[] = {
+      {binary + MARVIX_SAMPLE, ""},
+      {binary + "'" + big + "'", ""},
+      {std::string("cat ") + MARVIX_SAMPLE + " | " + binary + "/dev/stdin", ""},
+      // With standard input closed, so that closing descriptor 0 would fail.
+      {binary + "'" + missing + "' <&-", "\"" + missing + "\""},
+  };
+  for (const auto& run : runs) {
+    std::system(("(" + run.command + ") >/dev/null 2>&1 </dev/null").c_str());
+    const std::string failures = test::unexpected_failures(log);
+    EXPECT_TRUE(run.failure.empty()
+                    ? failures.empty()
+                    : test::line_count(failures) == 1 && failures.find(run.failure) != std::string::npos)
+        << run.command << "\n"
+        << failures;
+  }
+}
+
 TEST(Run, PauseWithoutATerminalStillPromptsAndGoesOn) {
   // Both streams into one pipe (2>&1 | tee, as in logs of CI and cron):
   // each prompt stands right after its 23rd line.
@@ -148,6 +182,17 @@ TEST(Run, OutOfMemoryEndsWithItsMessageAndWhatOnlySpeedsUpFallsBack) {
     return marvix::run(2, argv_pipe);
   });
   expect_failure(run, banner() + dump_line("/dev/stdin") + "error: out of memory.\n");
+  // As it grows, the image is moved, not copied as well: a 20 MiB file
+  // through a pipe lists with room for less than twice its image.
+  const std::vector<dbg::Label> labels_20mib(380000, {1, dbg::NO_CLASS, 0, "label"});
+  const std::string p = test::write_temp("pipe20.dbg", dbg::debug_file({}, {}, labels_20mib));
+  run = test::run_with_memory_budget(std::size_t{48} << 20, "marvix /dev/stdin < pipe20.dbg", [&] {
+    dup2(fileno(popen(("cat '" + p + "'").c_str(), "r")), 0);
+    const char* argv_pipe[] = {"marvix", "/dev/stdin"};
+    return marvix::run(2, argv_pipe);
+  });
+  EXPECT_EQ(run.status, 0) << run.command;
+  EXPECT_TEXT(run.err, banner() + dump_line("/dev/stdin"));
 
   // With room to walk the paths but none for the path cache, the listing is
   // still whole.
@@ -162,8 +207,8 @@ TEST(Run, OutOfMemoryEndsWithItsMessageAndWhatOnlySpeedsUpFallsBack) {
   ASSERT_EQ(marvix::image_from_bytes(bytes, image), marvix::LoadStatus::ok);
   run = test::run_with_memory_budget(1 << 20, "the paths without their cache", [&] {
     marvix::Listing listing;
-    listing.out.capacity = 4096;  // the budget is the cache's question alone
-    return static_cast<int>(marvix::dump_image(image, listing).outcome);
+    // A small output buffer: the budget is the cache's question alone.
+    return static_cast<int>(marvix::dump_image(image, listing, 4096).outcome);
   });
   EXPECT_EQ(run.status, static_cast<int>(marvix::Outcome::ok));
   EXPECT_TEXT(run.out, expected);
@@ -189,6 +234,14 @@ TEST(Run, NonBlockingPipesTakeEverything) {
   const std::string listing = run_marvix({f}).out;
   EXPECT_EQ(run.status, 0);
   EXPECT_TEXT(run.out, listing);
+  // Waited on, not tried again and again: a reader that takes nothing for
+  // a second and a half costs the run no processor time to speak of.
+  labels.resize(5000);
+  const std::string g = test::write_temp("unread.dbg", dbg::debug_file({}, {}, labels));
+  const test::Run unread =
+      run_marvix({g}, {.slow_nonblocking_pipes = true, .unread_ms = 1500, .cpu_seconds = 1});
+  EXPECT_EQ(unread.status, 0) << "ended by signal " << unread.signal;
+  EXPECT_EQ(test::line_count(unread.out), 5003);
 #ifdef MARVIX_HOSTILE_SYSTEM
   // The same where calls are interrupted, writes come short, memory comes
   // off the huge-page boundary, and the file's size reads 0, so that its

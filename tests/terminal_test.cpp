@@ -38,9 +38,10 @@ struct Job {
   std::string in, out, err;
   int out_fd = -1;  // standard output to this descriptor instead (a pipe's write end)
   bool background = false;
-  bool leads_session = false;  // leads its own session on the terminal, as under exec or ssh -t
-  std::vector<int> ignored;    // signals the job starts with ignored, as under nohup
-  std::vector<int> blocked;    // and blocked
+  bool leads_session = false;      // leads its own session on the terminal, as under exec or ssh -t
+  std::vector<int> ignored;        // signals the job starts with ignored, as under nohup
+  std::vector<int> blocked;        // and blocked
+  std::vector<std::string> under;  // a program the job runs under, with its arguments
 };
 
 // Each test runs on this system and, where a library can be preloaded into
@@ -54,7 +55,7 @@ void close_all_but(std::initializer_list<int> keep) {
 }
 
 [[noreturn]] void exec_job(const Job& job, int terminal) {
-  for (const int sig : {SIGTTOU, SIGTTIN, SIGTSTP}) signal(sig, SIG_DFL);
+  for (const int sig : {SIGHUP, SIGTTOU, SIGTTIN, SIGTSTP}) signal(sig, SIG_DFL);
   for (const int sig : job.ignored) signal(sig, SIG_IGN);
   sigset_t blocked{};
   for (const int sig : job.blocked) sigaddset(&blocked, sig);
@@ -72,10 +73,12 @@ void close_all_but(std::initializer_list<int> keep) {
   for (int fd = 0; fd <= 2; ++fd) from[fd] < 0 ? close(fd) : dup2(from[fd], fd);
   if (job.out_fd >= 0) dup2(job.out_fd, 1);
   close_all_but({});
-  std::vector<char*> argv{const_cast<char*>(MARVIX_BINARY)};
+  std::vector<char*> argv;
+  for (const std::string& word : job.under) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(const_cast<char*>(MARVIX_BINARY));
   for (const std::string& a : job.args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  execv(MARVIX_BINARY, argv.data());
+  execvp(argv[0], argv.data());
   _exit(127);
 }
 
@@ -87,13 +90,14 @@ void close_all_but(std::initializer_list<int> keep) {
 //   'p'  whether the job's partner (in the background) stops
 // While a job runs in the background the shell is at its prompt, with the
 // terminal in a line-editing mode of its own (no echo, no canonical input),
-// as bash and zsh have it.
+// as bash and zsh have it. It outlives a hang-up of its terminal, as a shell
+// under nohup does.
 [[noreturn]] void run_shell(int terminal, int commands, int replies, const Job& job) {
   if (!job.leads_session) {
     setsid();
     ioctl(terminal, TIOCSCTTY, 0);
   }
-  for (const int sig : {SIGTTOU, SIGTTIN, SIGTSTP}) signal(sig, SIG_IGN);
+  for (const int sig : {SIGHUP, SIGTTOU, SIGTTIN, SIGTSTP}) signal(sig, SIG_IGN);
   close_all_but({terminal, commands, replies, job.out_fd});
   termios job_mode{};
   tcgetattr(terminal, &job_mode);
@@ -276,15 +280,17 @@ TEST_P(Terminal, PauseWaitsForOneKeyWithoutEcho) {
   // A key ends one pause (keys typed ahead with it go too), and one typed a
   // moment later the next. An arrow key is three bytes, which may come in
   // two reads; all of them go with one wait, so the third pause waits again.
+  // Ctrl+Z and Ctrl+C are keys like any other here: they neither stop nor
+  // end the run.
   const std::size_t seen = s.screen.size();
-  s.type("zzz");
+  s.type("\x1azz");
   std::this_thread::sleep_for(std::chrono::milliseconds(400));  // long after the key, well inside a second
   s.type("\x1b");
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
   s.type("[A");
   ASSERT_TRUE(s.wait_for("press a key...", 3));
   EXPECT_TRUE(s.still_waiting());
-  s.type("\x03");  // Ctrl+C is just a key here
+  s.type("\x03");
   EXPECT_TRUE(exited_with(s.wait_job(), 0));
   EXPECT_TRUE(s.mode_unchanged());
   EXPECT_EQ(test::line_count(test::read_file(out)), 73 + 3 * 3);
@@ -419,6 +425,22 @@ TEST_P(Terminal, AStopThatCannotComeLeavesThePauseRaw) {
   EXPECT_TRUE(exited_with(s.wait_job(), 0));
 }
 
+TEST_P(Terminal, AHangUpEndsThePausesAndTheListingGoesOn) {
+  // The run and its shell outlive the hang-up, as under nohup: a terminal
+  // that can no longer be asked whose it is neither stops the run nor keeps
+  // it waiting, and the listing is written whole.
+  const std::string out = test::temp_path("hangup.out");
+  Job job = paused(out);
+  job.ignored = {SIGHUP};
+  Session s(job);
+  ASSERT_TRUE(s.at_pause(1));
+  s.type(" ");
+  close(s.master);
+  s.master = -1;
+  EXPECT_TRUE(exited_with(s.wait_job(), 0));
+  EXPECT_EQ(test::line_count(test::read_file(out)), 73 + 3 * 3);
+}
+
 TEST_P(Terminal, ABackgroundRunLeavesTheTerminalAlone) {
   // With SIGTTOU ignored or blocked nothing stops a run in the background
   // from changing the terminal's mode; it must not, so it does not wait,
@@ -480,6 +502,22 @@ TEST_P(Terminal, ClosedStandardStreamsStayClosed) {
   Session quiet(job);
   EXPECT_TRUE(exited_with(quiet.wait_job(), 1));
   EXPECT_FALSE(quiet.wait_for("error", 1, std::chrono::milliseconds(300)));
+}
+
+TEST(TerminalCalls, PausesMakeNoCallThatFails) {
+  const std::string log = test::temp_path("pause_calls.log");
+  Job job = paused(test::temp_path("calls.out"));
+  job.under = test::traced(log);
+  if (job.under.empty()) GTEST_SKIP() << "strace cannot be used here";
+  {
+    Session s(job);
+    for (int pause = 1; pause <= 3; ++pause) {
+      ASSERT_TRUE(s.at_pause(pause));
+      s.type(" ");
+    }
+    EXPECT_TRUE(exited_with(s.wait_job(), 0));
+  }
+  EXPECT_EQ(test::unexpected_failures(log), "");
 }
 
 TEST_P(Terminal, ControlBytesFromOutsideAreShownSafely) {
