@@ -14,7 +14,8 @@ Without a console, messages are dropped, so standard error stays empty.
 Under a pseudo-terminal (a console for Wine): the banner and messages on it,
 the prompt, a letter, an arrow key, Ctrl+C and Ctrl+2 each ending exactly
 one pause, no echo, and the listing in the output file with "\\r\\n" line
-ends; Ctrl+C in mid-listing ends the run with a status that is not 0. File
+ends; Ctrl+C in mid-listing ends the run with a status that is not 0. On a
+console whose input mode cannot be read, the pauses do not wait. File
 names in several scripts, a look-alike beside the name it resembles, and a
 path of about 300 characters each list their own file and show on the
 console as typed. Given in full, that path lists its file in the drive,
@@ -221,6 +222,37 @@ def under_a_console(linux, windows, scratch):
     print("under a console: done")
 
 
+def console_without_host(linux, windows, scratch):
+    """A console that the program can open but whose input mode cannot be
+    read: with no display, Wine's host for a new console cannot make its
+    window and is gone, and every request to the console fails. The pauses
+    must not wait on it (no key can come, and the mode could not be put
+    back): the run ends with status 0 and the whole listing, as on Linux
+    with no terminal."""
+    sample = os.path.join(ROOT, "examples", "paging.dbg")
+    out_path = os.path.join(scratch, "hostless.out")
+    # "start /wait" gives the program a new console and passes its status
+    # on; cmd, in that console, sends standard output into a file.
+    command = ["Z:" + path.replace("/", "\\") for path in (windows, sample)] + ["-p", ">"]
+    command.append("Z:" + out_path.replace("/", "\\"))
+    # With a display, the host would make a window and the pause would wait
+    # for a key there.
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    try:
+        status = subprocess.run([WINE, "start", "/wait", "cmd", "/c"] + command, stdin=subprocess.DEVNULL,
+                                capture_output=True, env=env, timeout=TIMEOUT).returncode
+    except subprocess.TimeoutExpired:
+        status = "none: it waited"
+    expected = subprocess.run([linux, sample, "-p"], capture_output=True, stdin=subprocess.DEVNULL,
+                              start_new_session=True).stdout
+    listing = b""
+    if os.path.exists(out_path):
+        with open(out_path, "rb") as f:
+            listing = f.read()
+    check(status == 0 and listing == expected.replace(b"\n", b"\r\n"),
+          "-p on a console with no host: status %s, %d bytes of listing" % (status, len(listing)))
+
+
 # File names (each holding a file of its own) and the sample in each. The
 # full-width look-alike stands beside the name it resembles, which the ANSI
 # code page would make of it.
@@ -310,6 +342,7 @@ def main():
         resources(windows)
         through_pipes(linux, windows, scratch)
         under_a_console(linux, windows, scratch)
+        console_without_host(linux, windows, scratch)
         file_names(linux, windows, scratch)
         long_paths(linux, windows, scratch)
     if failures:
