@@ -4,6 +4,7 @@
 Builds marvix and make_dbg (Release, in build-bench/), makes the benchmark
 files once in a scratch folder, and reports medians of RUNS runs:
   full      marvix FILE > /dev/null
+  odd       marvix on a file of 67,100,660 bytes, whose image is not whole huge pages
   floor     cat FILE LISTING > /dev/null   (LISTING: marvix's output, saved once)
   pipe      cat FILE | marvix /dev/stdin > /dev/null
   stdin     marvix /dev/stdin < FILE > /dev/null
@@ -11,8 +12,12 @@ files once in a scratch folder, and reports medians of RUNS runs:
   pause     marvix FILE -p with no terminal, prompts to /dev/null
 and the peak resident memory of a run from the file and from the pipe.
 
-Usage: python3 bench/run.py [RUNS] [--compare OLD_MARVIX]   (RUNS default 11)
+Usage: python3 bench/run.py [RUNS] [--compare OLD_MARVIX] [--unpinned]   (RUNS default 11)
        python3 bench/run.py [RUNS] --windows MARVIX_EXE [--compare OLD_EXE]
+
+The runs are pinned to one CPU unless --unpinned is given. Pinned figures
+compare like with like; unpinned ones show what a user sees, migrations
+between CPUs included. A speed change is measured both ways.
 
 With --compare, every marvix case is also run with OLD_MARVIX (a binary
 kept from before a change), in the same round-robin, and the ratios of the
@@ -37,6 +42,8 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build-bench")
 ARGS = sys.argv[1:]
+PINNED = "--unpinned" not in ARGS
+ARGS = [a for a in ARGS if a != "--unpinned"]
 OLD = None
 WINDOWS = None
 for option in ("--compare", "--windows"):
@@ -60,7 +67,8 @@ def sh(command):
 # benchmark pins itself, and with it every process it starts, to one CPU: the
 # ratios then compare like with like. In the pipe case the feeding cat is set
 # free again. (Pinning in the child instead would make Python fork rather than
-# spawn, which costs milliseconds a run.)
+# spawn, which costs milliseconds a run.) Pinning also hides costs that come
+# with moving between CPUs, so --unpinned leaves every process free.
 ALL_CPUS = os.sched_getaffinity(0)
 CPU = max(ALL_CPUS)
 
@@ -74,7 +82,8 @@ def timed(argv, stdin_path=None, feed_from_cat=False):
         start = time.perf_counter()
         if feed_from_cat:
             cat = subprocess.Popen(["cat", stdin_path], stdout=subprocess.PIPE)
-            os.sched_setaffinity(cat.pid, ALL_CPUS)
+            if PINNED:
+                os.sched_setaffinity(cat.pid, ALL_CPUS)
             subprocess.run(argv, stdin=cat.stdout, stdout=null, stderr=null, start_new_session=True)
             cat.stdout.close()
             cat.wait()
@@ -154,27 +163,33 @@ def main():
     subprocess.run(["cmake", "-S", ROOT, "-B", BUILD, "-DCMAKE_BUILD_TYPE=Release", "-DMARVIX_TESTS=OFF"],
                    check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", BUILD, "-j2"], check=True, stdout=subprocess.DEVNULL)
-    os.sched_setaffinity(0, {CPU})
+    if PINNED:
+        os.sched_setaffinity(0, {CPU})
+    where = f"on CPU {CPU}" if PINNED else "unpinned"
     marvix = os.path.join(BUILD, "marvix")
     make_dbg = os.path.join(BUILD, "make_dbg")
     scratch = tempfile.mkdtemp(prefix="marvix-bench.")
     try:
         full = os.path.join(scratch, "full.dbg")
+        odd = os.path.join(scratch, "odd.dbg")
         tenth = os.path.join(scratch, "tenth.dbg")
         listing = os.path.join(scratch, "full.txt")
         subprocess.run([make_dbg, "bench", full], check=True)
+        subprocess.run([make_dbg, "bench", odd, "1", "67100660"], check=True)
         subprocess.run([make_dbg, "bench", tenth, "10"], check=True)
         if WINDOWS:
-            print(f"file {os.path.getsize(full):,} bytes on CPU {CPU}")
+            print(f"file {os.path.getsize(full):,} bytes {where}")
             windows_mode(marvix, full, scratch)
             return
         sh(f"'{marvix}' '{full}' > '{listing}' 2>/dev/null")
         print(f"file {os.path.getsize(full):,} bytes, listing {os.path.getsize(listing):,} bytes, "
-              f"tenth {os.path.getsize(tenth):,} bytes; medians of {RUNS} runs on CPU {CPU}")
+              f"odd {os.path.getsize(odd):,} bytes, tenth {os.path.getsize(tenth):,} bytes; "
+              f"medians of {RUNS} runs {where}")
 
         def marvix_cases(binary):
             return {
                 "full": ([binary, full], {}),
+                "odd": ([binary, odd], {}),
                 "pipe": ([binary, "/dev/stdin"], {"stdin_path": full, "feed_from_cat": True}),
                 "stdin": ([binary, "/dev/stdin"], {"stdin_path": full}),
                 "tenth": ([binary, tenth], {}),

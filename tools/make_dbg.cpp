@@ -2,8 +2,10 @@
 //   make_dbg demo OUT         the small sample shipped as examples/demo.dbg
 //   make_dbg paging OUT       the sample for trying -p, examples/paging.dbg:
 //                             69 lines of listing, three pauses
-//   make_dbg bench OUT [N]    a large well-formed file for benchmarks, just under
-//                             the size limit, or about 1/N of it
+//   make_dbg bench OUT [N [BYTES]]
+//                             a large well-formed file for benchmarks, just under
+//                             the size limit, or about 1/N of it; with BYTES, no
+//                             larger than that
 //   make_dbg corpus DIR       the fuzzing seeds: one file of each section kind,
 //                             the damaged shapes the tests cover, and the sample
 // Output is deterministic: the same command always writes the same bytes.
@@ -116,10 +118,10 @@ dbg::Bytes paging() {
 }
 
 // A few hundred file entries, 4000 classes in 80 chains of 50, and labels to
-// fill the rest, most of them 30 to 49 classes deep, so that each row
-// carries a long class path. With a divisor every part shrinks alike.
-dbg::Bytes bench(unsigned divisor) {
-  const std::size_t limit = (64u * 1024 * 1024 - 1024 - 1) / divisor;
+// fill the rest up to `limit` bytes, most of them 30 to 49 classes deep, so
+// that each row carries a long class path. With a divisor every part
+// shrinks alike.
+dbg::Bytes bench(unsigned divisor, std::size_t limit) {
   const std::uint32_t chains = std::max(80u / divisor, 1u);
   const std::uint32_t class_count = chains * 50;
   std::vector<dbg::File> files;
@@ -235,17 +237,20 @@ int main(int argc, char** argv) {
   }
   const bool is_demo = argc == 3 && mode == "demo";
   if (argc == 3 && mode == "paging") return write_file(argv[2], paging()) ? 0 : 1;
-  const bool is_bench = (argc == 3 || argc == 4) && mode == "bench";
+  const bool is_bench = argc >= 3 && argc <= 5 && mode == "bench";
   if (!is_demo && !is_bench) {
     std::fprintf(stderr,
-                 "usage: make_dbg demo OUT | make_dbg paging OUT | make_dbg bench OUT [DIVISOR] | make_dbg "
-                 "corpus DIR\n");
+                 "usage: make_dbg demo OUT | make_dbg paging OUT | make_dbg bench OUT [DIVISOR [BYTES]] | "
+                 "make_dbg corpus DIR\n");
     return 2;
   }
-  const unsigned divisor = argc == 4 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)) : 1;
+  const unsigned divisor = argc >= 4 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)) : 1;
   if (divisor == 0) {
     std::fprintf(stderr, "make_dbg: DIVISOR must be a positive number\n");
     return 2;
   }
-  return write_file(argv[2], is_demo ? demo() : bench(divisor)) ? 0 : 1;
+  const std::size_t largest = 64u * 1024 * 1024 - 1024 - 1;
+  const std::size_t limit =
+      argc == 5 ? std::min<std::size_t>(std::strtoull(argv[4], nullptr, 10), largest) : largest / divisor;
+  return write_file(argv[2], is_demo ? demo() : bench(divisor, limit)) ? 0 : 1;
 }
