@@ -25,7 +25,7 @@ void check(const dbg::Bytes& bytes) {
   marvix::Listing listing;
   listing.out.fd = fileno(sink);
   listing.pager.pause = true;
-  const marvix::DumpResult result = marvix::dump_image(image, listing);
+  const marvix::DumpResult result = marvix::dump_image(image, listing, 4096);
   switch (result.outcome) {
     case Outcome::ok:
       EXPECT_FALSE(listing.out.failed());
