@@ -110,7 +110,7 @@ TEST(Load, LargestFileLoadsAndOneByteMoreIsOutOfMemoryAndReadErrorsAreSeen) {
 TEST(Memory, BlocksAreZeroAndLeaveNothingMappedBehind) {
   const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   for (const std::size_t size : {std::size_t{1}, page, (std::size_t{1} << 20) - 1, std::size_t{1} << 20,
-                                 (std::size_t{3} << 20) + 1, (std::size_t{6} << 20) + 1000}) {
+                                 (std::size_t{4} << 20) + 1, (std::size_t{6} << 20) + 1000}) {
     std::uint8_t* data = nullptr;
     std::size_t held = 0;
     {
