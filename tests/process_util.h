@@ -59,8 +59,8 @@ Run run_with_memory_budget(std::size_t budget, const std::string& what, Body bod
 }
 
 // The words that run a command under strace, logging the system calls that
-// failed to `log`; none where strace cannot be used (not installed, or the
-// tool runs under an emulator or the sanitizers).
+// failed to `log`; none where strace cannot be used (not installed, not
+// allowed to trace, or the tool runs under an emulator or the sanitizers).
 std::vector<std::string> traced(const std::string& log);
 // The calls in such a log that failed, but for those that fail in every
 // run: the dynamic loader's look for /etc/ld.so.preload and the question
