@@ -51,14 +51,16 @@ dbg::Bytes demo() {
 // A small program's debug file, as an assembler would write it (reserved
 // bytes zero): 10 file entries, 15 classes and 35 labels, 69 lines of
 // listing, so that -p pauses three times, the last time after the closing
-// line. It shows every file kind, a kind beyond the known ones, and paths
-// cut short by a parent outside the class table.
+// line. It shows every file kind, and paths cut short by a parent outside
+// the class table. Its unknown kinds are the highest codes (0x3F for files
+// and labels, 0x7F for classes), so that a kind added as the next free code
+// leaves the sample's listing as it is.
 dbg::Bytes paging() {
   using dbg::NO_CLASS;
   const std::vector<dbg::File> files = {
       {0x00, 412, "main.asm"},  {0x01, 0, "main.bin"},  {0x42, 88, "hardware.inc"}, {0x42, 40, "macros.inc"},
       {0x43, 16, "print_str"},  {0x44, 2, "DEBUG"},     {0x42, 120, "font.inc"},    {0x00, 230, "sound.asm"},
-      {0x00, 175, "video.asm"}, {0x07, 9, "patch.asm"},
+      {0x00, 175, "video.asm"}, {0x3F, 9, "patch.asm"},
   };
   const std::vector<dbg::Class> classes = {
       {0x00, NO_CLASS, 0x0100, 0x0000, 0x1400, "code"},  // 0
@@ -75,7 +77,7 @@ dbg::Bytes paging() {
       {0x02, 10, 0x2000, 0x1400, 0x1800, "font"},        // 11
       {0x02, 10, 0x2400, 0x1800, 0x1840, "messages"},    // 12
       {0x00, NO_CLASS, 0x3000, 0x1c00, 0x2400, "bss"},   // 13
-      {0x05, 20, 0x3800, 0x2400, 0x2410, "overlay"},     // 14: unknown kind, parent outside the table
+      {0x7F, 20, 0x3800, 0x2400, 0x2410, "overlay"},     // 14: unknown kind, parent outside the table
   };
   const std::vector<dbg::Label> labels = {
       {1, 1, 0x0100, "entry"},
@@ -109,7 +111,7 @@ dbg::Bytes paging() {
       {10, NO_CLASS, 25, "ROWS"},
       {11, NO_CLASS, 1, "__TOLVANE__"},
       {0, NO_CLASS, 0, "missing_ref"},
-      {12, 14, 0x3800, "patch_hook"},
+      {0x3F, 14, 0x3800, "patch_hook"},
       {1, 14, 0x3808, "patch_ret"},
       {1, 30, 0x3900, "stray"},
       {10, NO_CLASS, 0xfffe, "STACK_TOP"},
