@@ -204,3 +204,13 @@ TEST(Output, CrlfLineEndsWhereverALineFeedGoes) {
   EXPECT_TEXT(text[1], expected);
   EXPECT_NE(text[0].find("a\nb)\n"), std::string::npos);
 }
+
+TEST(Output, PiecesLargerThanTheBufferGoOutInTheirPlace) {
+  // A name longer than the whole buffer goes out on its own, after what was
+  // buffered before it and before what follows.
+  std::vector<dbg::File> files;
+  for (int i = 0; i < 6; ++i)
+    files.push_back({0, i, std::string(i % 2 ? 10000 : 10, static_cast<char>('a' + i))});
+  const dbg::Bytes bytes = dbg::debug_file(files, {}, {});
+  EXPECT_TEXT(test::dump(bytes, false, false, 4096).out, test::dump(bytes).out);
+}
