@@ -252,7 +252,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::size_t largest = 64u * 1024 * 1024 - 1024 - 1;
-  const std::size_t limit =
-      argc == 5 ? std::min<std::size_t>(std::strtoull(argv[4], nullptr, 10), largest) : largest / divisor;
+  const std::size_t limit = argc == 5 ? static_cast<std::size_t>(std::min<unsigned long long>(
+                                            std::strtoull(argv[4], nullptr, 10), largest))
+                                      : largest / divisor;
   return write_file(argv[2], is_demo ? demo() : bench(divisor, limit)) ? 0 : 1;
 }
