@@ -37,7 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     listing.pager.pause = pass > 0;
     listing.out.is_terminal = pass == 1;
     listing.out.crlf = pass == 2;
-    marvix::dump_image(image, listing);
+    // A small output buffer: a fresh 2 MiB one for every input would cost
+    // more than the listing, and a small one takes its overflow path too.
+    marvix::dump_image(image, listing, 4096);
   }
   return 0;
 }

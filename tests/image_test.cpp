@@ -58,8 +58,8 @@ TEST(Load, ImageIsWholeBlocksWithAZeroTail) {
     DebugImage from_file, from_pipe;
     ASSERT_EQ(load_path(path, from_file), LoadStatus::ok);
     ASSERT_EQ(load_through_pipe(bytes, from_pipe), LoadStatus::ok);
-    // A file's size is known: it gets exactly the room it needs. A pipe's
-    // room doubles as data comes.
+    // A file's size is known: one this small gets exactly the room it
+    // needs. A pipe's room doubles as data comes.
     EXPECT_EQ(from_file.memory.size, from_file.size()) << size;
     EXPECT_LE(from_pipe.memory.size, 2 * from_pipe.size()) << size;
     for (const DebugImage* image : {&from_file, &from_pipe}) {

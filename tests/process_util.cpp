@@ -107,7 +107,7 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) 
   if (piped) {
     close(out_pipe[1]);
     close(err_pipe[1]);
-    usleep(static_cast<useconds_t>(options.unread_ms) * 1000);
+    if (options.unread_ms > 0) usleep(static_cast<useconds_t>(options.unread_ms) * 1000);
     drain_slowly(out_pipe[0], err_pipe[0], run);
   }
   wait_for(child, run);

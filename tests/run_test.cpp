@@ -176,21 +176,20 @@ TEST(Run, OutOfMemoryEndsWithItsMessageAndWhatOnlySpeedsUpFallsBack) {
 
   // Through a pipe, the image grows as data comes, until it can neither move
   // nor be copied into more room: out of memory, never a cut listing.
-  run = test::run_with_memory_budget(std::size_t{1} << 20, "marvix /dev/stdin < many.dbg", [&] {
-    dup2(fileno(popen(("cat '" + f + "'").c_str(), "r")), 0);
-    const char* argv_pipe[] = {"marvix", "/dev/stdin"};
-    return marvix::run(2, argv_pipe);
-  });
+  const auto piped = [](const std::string& path) {
+    return [path] {
+      dup2(fileno(popen(("cat '" + path + "'").c_str(), "r")), 0);
+      const char* argv_pipe[] = {"marvix", "/dev/stdin"};
+      return marvix::run(2, argv_pipe);
+    };
+  };
+  run = test::run_with_memory_budget(std::size_t{1} << 20, "marvix /dev/stdin < many.dbg", piped(f));
   expect_failure(run, banner() + dump_line("/dev/stdin") + "error: out of memory.\n");
   // As it grows, the image is moved, not copied as well: a 20 MiB file
   // through a pipe lists with room for less than twice its image.
   const std::vector<dbg::Label> labels_20mib(380000, {1, dbg::NO_CLASS, 0, "label"});
   const std::string p = test::write_temp("pipe20.dbg", dbg::debug_file({}, {}, labels_20mib));
-  run = test::run_with_memory_budget(std::size_t{48} << 20, "marvix /dev/stdin < pipe20.dbg", [&] {
-    dup2(fileno(popen(("cat '" + p + "'").c_str(), "r")), 0);
-    const char* argv_pipe[] = {"marvix", "/dev/stdin"};
-    return marvix::run(2, argv_pipe);
-  });
+  run = test::run_with_memory_budget(std::size_t{48} << 20, "marvix /dev/stdin < pipe20.dbg", piped(p));
   EXPECT_EQ(run.status, 0) << run.command;
   EXPECT_TEXT(run.err, banner() + dump_line("/dev/stdin"));
 
@@ -234,14 +233,6 @@ TEST(Run, NonBlockingPipesTakeEverything) {
   const std::string listing = run_marvix({f}).out;
   EXPECT_EQ(run.status, 0);
   EXPECT_TEXT(run.out, listing);
-  // Waited on, not tried again and again: a reader that takes nothing for
-  // a second and a half costs the run no processor time to speak of.
-  labels.resize(5000);
-  const std::string g = test::write_temp("unread.dbg", dbg::debug_file({}, {}, labels));
-  const test::Run unread =
-      run_marvix({g}, {.slow_nonblocking_pipes = true, .unread_ms = 1500, .cpu_seconds = 1});
-  EXPECT_EQ(unread.status, 0) << "ended by signal " << unread.signal;
-  EXPECT_EQ(test::line_count(unread.out), 5003);
 #ifdef MARVIX_HOSTILE_SYSTEM
   // The same where calls are interrupted, writes come short, memory comes
   // off the huge-page boundary, and the file's size reads 0, so that its
@@ -249,4 +240,16 @@ TEST(Run, NonBlockingPipesTakeEverything) {
   EXPECT_TEXT(run_marvix({f}, {.slow_nonblocking_pipes = true, .env = {test::kHostileSystem}}).out, listing);
 #endif
   EXPECT_TEXT(run.err, banner() + dump_line(f));
+}
+
+TEST(Run, AFullPipeIsWaitedOn) {
+  // Waited on, not tried again and again: a reader that takes nothing for
+  // a second and a half costs the run no processor time to speak of, and a
+  // write that spins is ended by the processor-time limit.
+  const std::vector<dbg::Label> labels(5000, {1, dbg::NO_CLASS, 0x1234, "some_label_name"});
+  const std::string f = test::write_temp("unread.dbg", dbg::debug_file({}, {}, labels));
+  const test::Run unread =
+      run_marvix({f}, {.slow_nonblocking_pipes = true, .unread_ms = 1500, .cpu_seconds = 1});
+  EXPECT_EQ(unread.status, 0) << "ended by signal " << unread.signal;
+  EXPECT_EQ(test::line_count(unread.out), 5003);
 }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "dbg_builder.h"
+#include "debug_file/image.h"
 
 namespace {
 
@@ -251,7 +252,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "make_dbg: DIVISOR must be a positive number\n");
     return 2;
   }
-  const std::size_t largest = 64u * 1024 * 1024 - 1024 - 1;
+  const std::size_t largest = marvix::kMaxFileSize;
   const std::size_t limit = argc == 5 ? static_cast<std::size_t>(std::min<unsigned long long>(
                                             std::strtoull(argv[4], nullptr, 10), largest))
                                       : largest / divisor;

@@ -7,16 +7,16 @@
 
 namespace marvix {
 
-// Writes the tool's own text straight to the console (standard error on
-// POSIX), unbuffered and without allocating. The texts are fixed (a message
-// with a part from outside is written in pieces), so nothing is formatted
-// at run time. A failed write is dropped: a message that cannot be shown
-// must not change the run.
+// Writes text as it stands straight to the console (standard error on
+// POSIX), unbuffered and without allocating. A message with a part from
+// outside is written in pieces, the outside part through
+// console_write_external. A failed write is dropped: a message that cannot
+// be shown must not change the run.
 void console_print(std::string_view text);
 
 // Writes bytes that come from outside (a file name, a text from the debug
-// file), whole and without a copy, on the same terms; where the console is a terminal, control
-// bytes are shown safely (see terminal_text.h).
+// file), whole and without a copy, on the same terms; where the console is
+// a terminal, control bytes are shown safely (see terminal_text.h).
 void console_write_external(const char* bytes, std::size_t size);
 
 // Whether the console channel reaches a terminal.

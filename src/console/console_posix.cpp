@@ -58,7 +58,8 @@ bool console_shares_stream(int fd) {
 //   wait at once: no stop, no mode change, and the listing goes on.
 // The handlers are installed at the first wait and stay for the run: with
 // no wait on, each does what the default action does. They use
-// async-signal-safe calls only and keep errno.
+// async-signal-safe calls only and keep errno. Signal sets start empty
+// ({}), so that no path can ever read one uninitialised.
 
 namespace {
 
@@ -93,7 +94,7 @@ constexpr int kFatalSignals[] = {
 // that none finds one without the other, and while a handler runs, so that
 // none interrupts another halfway.
 sigset_t every_signal() {
-  sigset_t all;
+  sigset_t all{};
   sigfillset(&all);
   return all;
 }
@@ -108,7 +109,7 @@ sigset_t hold_every_signal() {
 
 // A set of one signal.
 sigset_t just(int sig) {
-  sigset_t one;
+  sigset_t one{};
   sigemptyset(&one);
   sigaddset(&one, sig);
   return one;
@@ -248,8 +249,10 @@ struct RawMode {
     g_raw_mode.c_cc[VTIME] = 0;
 
     const sigset_t previous = hold_every_signal();
-    if (!g_handlers_installed) install_handlers();
-    g_handlers_installed = true;
+    if (!g_handlers_installed) {
+      install_handlers();
+      g_handlers_installed = true;
+    }
     g_waiting = 1;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
     // Should the process have been stopped and sent to the background

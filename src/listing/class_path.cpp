@@ -72,8 +72,8 @@ bool prepare_class_paths(ClassPaths& paths, const DebugTables& tables) {
   paths.chain = paths.seen + count;
   paths.start = paths.chain + count;
   paths.length = paths.start + count;
-  // The cache's text, for deep paths of long names as much as a file can
-  // need, but no more. Without it every path is walked.
+  // The cache's text: a budget by the class count, so that a small file
+  // does not pay for 4 MiB. Without it every path is walked.
   const std::size_t budget =
       std::clamp(count * ClassPaths::kCacheTextPerClass, std::size_t{4096}, ClassPaths::kCacheText);
   allocate_block(paths.text, budget);

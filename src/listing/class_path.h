@@ -16,9 +16,10 @@ namespace marvix {
 // walked so far. Paths are also remembered as they are first printed, so
 // that a million labels in deep classes do not walk the same parents a
 // million times: that takes where each class's path starts in the cache and
-// how long it is, and the path text, up to 512 bytes a class and 4 MiB in
-// all. Paths that do not fit, or all of them when the text's memory cannot
-// be had, are walked for every row.
+// how long it is, and the path text, a budget of 512 bytes a class (4 KiB
+// to 4 MiB, before rounding to the block's pages). Paths past the budget,
+// or all of them when the text's memory cannot be had, are walked for
+// every row.
 struct ClassPaths {
   static constexpr std::size_t kCacheTextPerClass = 512;
   static constexpr std::size_t kCacheText = std::size_t{4} << 20;

@@ -18,8 +18,7 @@ struct Listing {
 
 // Allocates the output buffer, of `buffer_size` bytes, and sets the class
 // paths up for the tables. False when the memory cannot be had.
-bool prepare_listing(Listing& listing, const DebugTables& tables,
-                     std::size_t buffer_size = Output::kBufferSize);
+bool prepare_listing(Listing& listing, const DebugTables& tables, std::size_t buffer_size);
 
 void list_files(Listing& listing, const DebugTables& tables);
 void list_classes(Listing& listing, const DebugTables& tables);

@@ -61,8 +61,9 @@ WriteStatus write_all(int fd, const char* bytes, std::size_t size);
 // Zero-filled memory straight from the system, for the large blocks: the
 // image, the output buffer and the class-path cache. Pages are only backed
 // once touched. Faulting in 4 KiB pages costs more than formatting a
-// listing, so where the system has huge pages, a block of 1 MiB or more is
-// made whole huge pages, on a huge-page boundary, and advised for them.
+// listing, so on POSIX systems a block of 1 MiB or more is made whole 2 MiB
+// pages, on a 2 MiB boundary, and advised for huge pages where the system
+// has them (the padding is address space only, never touched).
 void release_block(std::uint8_t* data, std::size_t size);
 
 struct MemoryBlock {

@@ -76,7 +76,7 @@ namespace {
 // another try). select, since some systems (macOS) cannot poll a terminal;
 // standard output and error lie far below FD_SETSIZE.
 void wait_writable(int fd) {
-  fd_set ready;
+  fd_set ready{};
   FD_ZERO(&ready);
   FD_SET(fd, &ready);
   select(fd + 1, nullptr, &ready, nullptr, nullptr);
@@ -151,11 +151,15 @@ void release_block(std::uint8_t* data, std::size_t size) { munmap(data, size); }
 
 bool allocate_block(MemoryBlock& block, std::size_t bytes) {
   block = MemoryBlock{};
-  // Nothing asks for no memory or for more than the address space; either
-  // would only make mmap fail.
+  // No block is empty, and none so large that rounding it to huge pages,
+  // with the extra huge page map_huge asks for, would wrap.
   if (bytes == 0 || bytes > SIZE_MAX / 2) return false;
-  if (bytes >= kHugeFrom) bytes = whole_huge_pages(bytes);
-  block.data = bytes >= kHugeFrom ? map_huge(bytes) : map_anonymous(bytes);
+  if (bytes >= kHugeFrom) {
+    bytes = whole_huge_pages(bytes);
+    block.data = map_huge(bytes);
+  } else {
+    block.data = map_anonymous(bytes);
+  }
   block.size = block.data != nullptr ? bytes : 0;
   return block.data != nullptr;
 }
@@ -164,7 +168,7 @@ bool remap_block(MemoryBlock& block, std::size_t bytes) {
 #ifdef MREMAP_MAYMOVE
   if (block.size < kHugeFrom || bytes > SIZE_MAX / 2) return false;
   bytes = whole_huge_pages(bytes);
-  // The kernel moves the pages, huge ones whole, instead of copying them.
+  // The kernel moves the pages instead of copying them.
   void* const moved = mremap(block.data, block.size, bytes, MREMAP_MAYMOVE);
   if (moved == MAP_FAILED) return false;
   block.data = static_cast<std::uint8_t*>(moved);
