@@ -12,7 +12,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 
 namespace test {
 
@@ -148,30 +147,6 @@ Run collect_child(pid_t child, const std::string& out, const std::string& err) {
   run.out = read_file(out);
   run.err = read_file(err);
   return run;
-}
-
-std::vector<std::string> traced(const std::string& log) {
-#if defined(MARVIX_EMULATED) || defined(MARVIX_SANITIZE)
-  (void)log;
-  return {};
-#else
-  // Installed, and allowed to trace (a container may forbid ptrace).
-  if (std::system("strace -qq -o /dev/null true >/dev/null 2>&1") != 0) return {};
-  return {"strace", "-f", "-qq", "-Z", "-o", log};
-#endif
-}
-
-std::string unexpected_failures(const std::string& log) {
-  std::istringstream lines(read_file(log));
-  std::string unexpected;
-  for (std::string line; std::getline(lines, line);) {
-    const bool expected =
-        line.find("access(\"/etc/ld.so.preload\"") != std::string::npos ||
-        (line.find("ioctl(") != std::string::npos && line.find("TCGETS") != std::string::npos &&
-         line.find("ENOTTY") != std::string::npos);
-    if (!expected) unexpected += line + "\n";
-  }
-  return unexpected;
 }
 
 bool memory_budget_enforced() {

@@ -58,15 +58,6 @@ Run run_with_memory_budget(std::size_t budget, const std::string& what, Body bod
   return run;
 }
 
-// The words that run a command under strace, logging the system calls that
-// failed to `log`; none where strace cannot be used (not installed, not
-// allowed to trace, or the tool runs under an emulator or the sanitizers).
-std::vector<std::string> traced(const std::string& log);
-// The calls in such a log that failed, but for those that fail in every
-// run: the dynamic loader's look for /etc/ld.so.preload and the question
-// whether a descriptor is a terminal (TCGETS) where it is not.
-std::string unexpected_failures(const std::string& log);
-
 // Whether the system holds a child to its budget. qemu-user accepts the
 // limit but does not enforce it, since the emulator itself needs the space.
 bool memory_budget_enforced();

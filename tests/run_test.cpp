@@ -109,40 +109,6 @@ TEST(Run, OutputThatCannotBeWritten) {
   expect_run(run_marvix({f}, {.close_stderr = true}), 0, "", test::kWorkedListing);
 }
 
-TEST(Run, NoSystemCallFailsThatNeedNot) {
-  // No call is made that fails by design: an empty block released, a file
-  // closed that never opened, a cut on no page boundary. Only a file that
-  // is not there may fail to open.
-  const std::string log = test::temp_path("calls.log");
-  std::string binary;
-  for (const std::string& word : test::traced(log)) binary += "'" + word + "' ";
-  if (binary.empty()) GTEST_SKIP() << "strace cannot be used here";
-  binary += std::string("'") + MARVIX_BINARY + "' ";
-  std::vector<dbg::Class> classes(200, {0, dbg::NO_CLASS, 0, 0, 0, "class"});
-  std::vector<dbg::Label> labels(110000, {1, 199, 0x1234, "some_label"});
-  const std::string big = test::write_temp("six.dbg", dbg::debug_file({}, classes, labels));
-  const std::string missing = test::temp_path("missing.dbg");
-  const struct {
-    std::string command;
-    std::string failure;  // the one failing call expected, if any
-  } runs[] = {
-      {binary + MARVIX_SAMPLE, ""},
-      {binary + "'" + big + "'", ""},
-      {std::string("cat ") + MARVIX_SAMPLE + " | " + binary + "/dev/stdin", ""},
-      // With standard input closed, so that closing descriptor 0 would fail.
-      {binary + "'" + missing + "' <&-", "\"" + missing + "\""},
-  };
-  for (const auto& run : runs) {
-    std::system(("(" + run.command + ") >/dev/null 2>&1 </dev/null").c_str());
-    const std::string failures = test::unexpected_failures(log);
-    EXPECT_TRUE(run.failure.empty()
-                    ? failures.empty()
-                    : test::line_count(failures) == 1 && failures.find(run.failure) != std::string::npos)
-        << run.command << "\n"
-        << failures;
-  }
-}
-
 TEST(Run, PauseWithoutATerminalStillPromptsAndGoesOn) {
   // Both streams into one pipe (2>&1 | tee, as in logs of CI and cron):
   // each prompt stands right after its 23rd line.
