@@ -4,5 +4,4 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #undef MADV_HUGEPAGE
-#undef MREMAP_MAYMOVE
 #undef F_SETPIPE_SZ

@@ -1,8 +1,5 @@
 // Loaded into the tool with LD_PRELOAD: a system at the edge of what POSIX
 // allows, so that the code this kernel never needs still runs under test.
-// - Every large anonymous mapping comes back 4 KiB past a 2 MiB boundary,
-//   as a kernel that does not align large mappings may return it, and none
-//   can be moved (mremap), as on systems other than Linux.
 // - A regular file reports a size of 0, as files in /proc do.
 // - Of every three calls of read, write, select and tcsetattr, the calls
 //   that POSIX lets a signal interrupt, two fail with EINTR, as if a signal
@@ -12,7 +9,6 @@
 // - With HOSTILE_STDOUT_TAKES_NOTHING set, a write to standard output takes
 //   nothing and reports no error, as a device may.
 #include <dlfcn.h>
-#include <sys/mman.h>
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -20,27 +16,9 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdint>
 #include <cstdlib>
 
 #define NEXT(name, ...) reinterpret_cast<decltype(&name)>(dlsym(RTLD_NEXT, #name))(__VA_ARGS__)
-
-extern "C" void* mmap(void* addr, std::size_t length, int prot, int flags, int fd, off_t offset) noexcept {
-  constexpr std::size_t kHuge = std::size_t{2} << 20;
-  if ((flags & MAP_ANONYMOUS) != 0 && fd != -1) return errno = EINVAL, MAP_FAILED;  // as some systems require
-  if (addr != nullptr || fd != -1 || length < kHuge / 2)
-    return NEXT(mmap, addr, length, prot, flags, fd, offset);
-  auto* const raw = static_cast<char*>(NEXT(mmap, nullptr, length + 2 * kHuge, prot, flags, fd, offset));
-  if (raw == MAP_FAILED) return raw;
-  char* const at = raw + (kHuge - reinterpret_cast<std::uintptr_t>(raw) % kHuge) + 4096;
-  munmap(raw, static_cast<std::size_t>(at - raw));  // the rest past the end stays mapped, unused
-  return at;
-}
-
-extern "C" void* mremap(void*, std::size_t, std::size_t, int, ...) noexcept {
-  errno = ENOMEM;
-  return MAP_FAILED;
-}
 
 extern "C" int fstat(int fd, struct stat* st) noexcept {
   const int result = NEXT(fstat, fd, st);

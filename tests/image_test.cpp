@@ -2,10 +2,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -40,15 +38,6 @@ LoadStatus load_path(const std::string& path, DebugImage& image) {
   return load_image(file, image);
 }
 
-// Whether every page of [data, data + size) is mapped.
-bool mapped(const std::uint8_t* data, std::size_t size) {
-  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(data) / page * page;
-  const std::uintptr_t to = reinterpret_cast<std::uintptr_t>(data) + size;
-  std::vector<unsigned char> resident((to - from) / page + 1);
-  return mincore(reinterpret_cast<void*>(from), to - from, resident.data()) == 0;
-}
-
 }  // namespace
 
 TEST(Load, ImageIsWholeBlocksWithAZeroTail) {
@@ -60,8 +49,8 @@ TEST(Load, ImageIsWholeBlocksWithAZeroTail) {
     ASSERT_EQ(load_through_pipe(bytes, from_pipe), LoadStatus::ok);
     // A file's size is known: one this small gets exactly the room it
     // needs. A pipe's room doubles as data comes.
-    EXPECT_EQ(from_file.memory.size, from_file.size()) << size;
-    EXPECT_LE(from_pipe.memory.size, 2 * from_pipe.size()) << size;
+    EXPECT_EQ(from_file.capacity, from_file.size()) << size;
+    EXPECT_LE(from_pipe.capacity, 2 * from_pipe.size()) << size;
     for (const DebugImage* image : {&from_file, &from_pipe}) {
       EXPECT_EQ(image->blocks, size / 1024 + 1) << size;
       EXPECT_EQ(image->file_size, size);
@@ -105,28 +94,4 @@ TEST(Load, LargestFileLoadsAndOneByteMoreIsOutOfMemoryAndReadErrorsAreSeen) {
   InputFile directory;  // opened as a file, then read
   directory.handle = open("/tmp", O_RDONLY);
   EXPECT_EQ(load_image(directory, image), LoadStatus::read_error);
-}
-
-TEST(Memory, BlocksAreZeroAndLeaveNothingMappedBehind) {
-  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  for (const std::size_t size : {std::size_t{1}, page, (std::size_t{1} << 20) - 1, std::size_t{1} << 20,
-                                 (std::size_t{4} << 20) + 1, (std::size_t{6} << 20) + 1000}) {
-    std::uint8_t* data = nullptr;
-    std::size_t held = 0;
-    {
-      MemoryBlock block;
-      ASSERT_TRUE(allocate_block(block, size));
-      data = block.data;
-      held = block.size;
-      ASSERT_GE(held, size);
-      EXPECT_TRUE(mapped(data, held)) << size;
-      EXPECT_TRUE(std::all_of(data, data + held, [](std::uint8_t b) { return b == 0; })) << size;
-      // A large block is cut from a larger mapping, on page boundaries: the
-      // page after its last is not left mapped.
-      if (size >= std::size_t{1} << 20) {
-        EXPECT_FALSE(mapped(data + (held + page - 1) / page * page, 1)) << size;
-      }
-    }
-    EXPECT_FALSE(mapped(data, held)) << size;  // released with the block
-  }
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace marvix {
 
@@ -11,22 +12,26 @@ namespace {
 // more than the file fills.
 std::size_t image_size_for(std::size_t file_size) { return (file_size / kBlockSize + 1) * kBlockSize; }
 
-// Twice the room, up to the largest image, keeping the bytes read into the
-// full block: moved by the system where it can, else copied.
-bool grow(MemoryBlock& memory) {
-  const std::size_t bytes = std::min(memory.size * 2, kMaxImageSize);
-  if (remap_block(memory, bytes)) return true;
-  MemoryBlock bigger;
-  if (!allocate_block(bigger, bytes)) return false;
-  std::memcpy(bigger.data, memory.data, memory.size);
-  memory = std::move(bigger);
+// Gives the image `bytes` of room, keeping what it holds. The bytes are
+// copied into a new block rather than realloc'd: realloc would move a large
+// block's pages off the 2 MiB boundary, where they can no longer be huge
+// pages, and a pipe read that way takes ten times the page faults.
+bool resize(DebugImage& image, std::size_t bytes) {
+  std::unique_ptr<std::uint8_t, Free> memory(static_cast<std::uint8_t*>(allocate_large(bytes)));
+  if (memory == nullptr) return false;
+  if (image.capacity > 0) std::memcpy(memory.get(), image.data(), image.capacity);
+  image.memory = std::move(memory);
+  image.capacity = bytes;
   return true;
 }
 
 // The callers have refused any file over kMaxFileSize, so the count fits.
+// The memory is whole blocks larger than the file, so the tail lies
+// inside it.
 LoadStatus finish(DebugImage& image, std::size_t file_size) {
   image.file_size = file_size;
   image.blocks = static_cast<std::uint16_t>(file_size / kBlockSize + 1);
+  std::memset(image.data() + file_size, 0, image.size() - file_size);
   return LoadStatus::ok;
 }
 
@@ -36,25 +41,22 @@ LoadStatus load_image(const InputFile& file, DebugImage& image) {
   image = DebugImage{};
   // A regular file's size says at once whether it can load, and how much
   // room it needs. Anything else (a pipe, a device, a file that grows
-  // while it is read) starts small, and its image grows as data arrives.
+  // while it is read) starts small, and its image doubles as data arrives.
   if (file.size > kMaxFileSize) return LoadStatus::out_of_memory;
-  if (!allocate_block(image.memory, image_size_for(static_cast<std::size_t>(file.size))))
-    return LoadStatus::out_of_memory;
+  if (!resize(image, image_size_for(static_cast<std::size_t>(file.size)))) return LoadStatus::out_of_memory;
 
   // Read until end of file. Filling the largest image means the file has at
   // least 65535 blocks of bytes, and one that fills the 65535th block would
   // need a 65536th, which the block count cannot hold: stop there rather
-  // than read an endless device to its end. The memory may be larger than
-  // the largest image (whole huge pages), but no read goes past it.
+  // than read an endless device to its end. The room is always whole blocks,
+  // so it holds the zero tail of whatever has been read.
   std::size_t used = 0;
   for (;;) {
-    const std::size_t room = std::min(image.memory.size, kMaxImageSize);
-    if (used == room) {
-      if (room == kMaxImageSize) return LoadStatus::out_of_memory;
-      if (!grow(image.memory)) return LoadStatus::out_of_memory;
-      continue;
+    if (used == image.capacity) {
+      if (image.capacity == kMaxImageSize) return LoadStatus::out_of_memory;
+      if (!resize(image, std::min(image.capacity * 2, kMaxImageSize))) return LoadStatus::out_of_memory;
     }
-    const std::ptrdiff_t got = read_input(file, image.data() + used, room - used);
+    const std::ptrdiff_t got = read_input(file, image.data() + used, image.capacity - used);
     if (got < 0) return LoadStatus::read_error;
     if (got == 0) break;
     used += static_cast<std::size_t>(got);
@@ -65,7 +67,7 @@ LoadStatus load_image(const InputFile& file, DebugImage& image) {
 LoadStatus image_from_bytes(std::span<const std::uint8_t> bytes, DebugImage& image) {
   image = DebugImage{};
   if (bytes.size() > kMaxFileSize) return LoadStatus::out_of_memory;
-  if (!allocate_block(image.memory, image_size_for(bytes.size()))) return LoadStatus::out_of_memory;
+  if (!resize(image, image_size_for(bytes.size()))) return LoadStatus::out_of_memory;
   if (!bytes.empty()) std::memcpy(image.data(), bytes.data(), bytes.size());
   return finish(image, bytes.size());
 }

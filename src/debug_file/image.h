@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "platform/platform.h"
@@ -21,11 +22,13 @@ inline constexpr std::size_t kMaxFileSize = kMaxImageSize - 1;         // 67,107
 
 // Owns the bytes.
 struct DebugImage {
-  MemoryBlock memory;         // at least size() bytes, once loaded
+  std::unique_ptr<std::uint8_t, Free> memory;
+  std::size_t capacity = 0;   // bytes of memory: at least size(), once loaded
   std::size_t file_size = 0;  // bytes that came from the file
   std::uint16_t blocks = 0;
 
-  std::uint8_t* data() const { return memory.data; }
+  std::uint8_t* data() { return memory.get(); }
+  const std::uint8_t* data() const { return memory.get(); }
   std::size_t size() const { return std::size_t{blocks} * kBlockSize; }
 };
 

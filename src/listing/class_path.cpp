@@ -46,7 +46,7 @@ void print_walked(const ClassPaths& paths, Output& out, const DebugTables& table
 // for class `index`; returns where it starts.
 const char* cache_walked(ClassPaths& paths, const DebugTables& tables, std::uint32_t index, bool cut,
                          std::size_t total) {
-  char* const begin = reinterpret_cast<char*>(paths.text.data) + paths.text_used;
+  char* const begin = paths.text.get() + paths.text_used;
   char* end = begin;
   if (cut) end = std::copy_n("...", 3, end);
   for (std::uint32_t i = paths.chain_length; i-- > 0;) {
@@ -73,10 +73,12 @@ bool prepare_class_paths(ClassPaths& paths, const DebugTables& tables) {
   paths.start = paths.chain + count;
   paths.length = paths.start + count;
   // The cache's text: a budget by the class count, so that a small file
-  // does not pay for 4 MiB. Without it every path is walked.
+  // does not pay for 4 MiB. It only saves time: where its memory cannot be
+  // had, every path is walked instead.
   const std::size_t budget =
       std::clamp(count * ClassPaths::kCacheTextPerClass, std::size_t{4096}, ClassPaths::kCacheText);
-  allocate_block(paths.text, budget);
+  paths.text.reset(static_cast<char*>(allocate_large(budget)));
+  if (paths.text != nullptr) paths.text_capacity = budget;
   return true;
 }
 
@@ -89,20 +91,19 @@ void print_class_path(ClassPaths& paths, Output& out, const DebugTables& tables,
   // Every path in the table has a name and a full stop: a cached one is
   // never empty.
   if (paths.length[index] != 0) {
-    output_external(out, reinterpret_cast<const char*>(paths.text.data) + paths.start[index],
-                    paths.length[index]);
+    output_external(out, paths.text.get() + paths.start[index], paths.length[index]);
     return;
   }
 
   const bool cut = walk_parents(paths, tables, index);
-  if (paths.text.data == nullptr) {
+  if (paths.text == nullptr) {
     print_walked(paths, out, tables, cut);  // no cache
     return;
   }
   std::size_t total = cut ? 3 : 0;
   for (std::uint32_t i = 0; i < paths.chain_length; ++i)
     total += std::strlen(class_name(tables, paths.chain[i])) + 1;
-  if (total > paths.text.size - paths.text_used) {
+  if (total > paths.text_capacity - paths.text_used) {
     print_walked(paths, out, tables, cut);  // over the cache's budget
     return;
   }

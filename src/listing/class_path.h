@@ -17,9 +17,8 @@ namespace marvix {
 // that a million labels in deep classes do not walk the same parents a
 // million times: that takes where each class's path starts in the cache and
 // how long it is, and the path text, a budget of 512 bytes a class (4 KiB
-// to 4 MiB, before rounding to the block's pages). Paths past the budget,
-// or all of them when the text's memory cannot be had, are walked for
-// every row.
+// to 4 MiB). Paths past the budget, or all of them when the text's memory
+// cannot be had, are walked for every row.
 struct ClassPaths {
   static constexpr std::size_t kCacheTextPerClass = 512;
   static constexpr std::size_t kCacheText = std::size_t{4} << 20;
@@ -33,7 +32,8 @@ struct ClassPaths {
   std::uint32_t chain_length = 0;
   std::uint32_t walk = 0;  // walks so far: tells this walk's marks from older ones
 
-  MemoryBlock text;  // cached paths, back to back; empty without a cache
+  std::unique_ptr<char, Free> text;  // cached paths, back to back; null without a cache
+  std::size_t text_capacity = 0;
   std::size_t text_used = 0;
 };
 

@@ -82,7 +82,11 @@ void path_and_name(Listing& listing, const DebugTables& tables, std::uint32_t ow
 }  // namespace
 
 bool prepare_listing(Listing& listing, const DebugTables& tables, std::size_t buffer_size) {
-  return allocate_block(listing.out.buffer, buffer_size) && prepare_class_paths(listing.paths, tables);
+  Output& out = listing.out;
+  out.buffer.reset(static_cast<char*>(allocate_large(buffer_size)));
+  if (out.buffer == nullptr) return false;
+  out.capacity = buffer_size;
+  return prepare_class_paths(listing.paths, tables);
 }
 
 void list_files(Listing& listing, const DebugTables& tables) {

@@ -15,14 +15,14 @@ bool write_out(Output& out, const char* bytes, std::size_t size) {
 }  // namespace
 
 bool output_flush(Output& out) {
-  const bool ok = write_out(out, out.data(), out.used);
+  const bool ok = write_out(out, out.buffer.get(), out.used);
   out.used = 0;
   return ok;
 }
 
 void output_write_large(Output& out, const char* bytes, std::size_t size) {
-  if (output_flush(out) && size < out.buffer.size) {
-    std::memcpy(out.data(), bytes, size);
+  if (output_flush(out) && size < out.capacity) {
+    std::memcpy(out.buffer.get(), bytes, size);
     out.used = size;
     return;
   }

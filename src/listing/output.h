@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "platform/platform.h"
@@ -16,21 +17,19 @@
 namespace marvix {
 
 struct Output {
-  // Writes of 2 MiB are big enough for any pipe or disk, and a buffer of one
-  // huge page costs one page fault where small pages cost 512.
+  // A listing of a hundred megabytes goes out in a few dozen writes.
   static constexpr std::size_t kBufferSize = std::size_t{2} << 20;
 
-  MemoryBlock buffer;  // allocated before the listing; until then every write goes straight out
+  // Allocated before the listing; until then every write goes straight out.
+  std::unique_ptr<char, Free> buffer;
+  std::size_t capacity = 0;  // the buffer's size
   std::size_t used = 0;
   int fd = kStdOut;
-  bool crlf = kStandardOutputCrlf;  // the line end is "\r\n", not "\n"
-  // Standard output is a terminal: the page is flushed before a prompt, and
-  // bytes from the file are shown terminal-safe.
-  bool is_terminal = false;
+  bool crlf = kStandardOutputCrlf;       // the line end is "\r\n", not "\n"
+  bool is_terminal = false;              // bytes from the file are then shown terminal-safe
   WriteStatus status = WriteStatus::ok;  // the first failed write's, ok while all is well
 
   bool failed() const { return status != WriteStatus::ok; }
-  char* data() const { return reinterpret_cast<char*>(buffer.data); }
 };
 
 // Writes out what is buffered. False once any write has failed.
@@ -59,8 +58,8 @@ inline void copy_bytes(char* to, const char* from, std::size_t size) {
 }
 
 inline void output_bytes(Output& out, const char* bytes, std::size_t size) {
-  if (size > out.buffer.size - out.used) return output_write_large(out, bytes, size);
-  copy_bytes(out.data() + out.used, bytes, size);
+  if (size > out.capacity - out.used) return output_write_large(out, bytes, size);
+  copy_bytes(out.buffer.get() + out.used, bytes, size);
   out.used += size;
 }
 

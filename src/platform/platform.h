@@ -1,13 +1,13 @@
 // The operating system, for everything but the console device: the debug
-// file, writes to a descriptor, large memory blocks and process setup.
+// file, writes to a descriptor, memory for large blocks and process setup.
 // Plain functions and status values; one implementation per system
 // (posix.cpp, windows.cpp), chosen by the build.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
-#include <utility>
 
 namespace marvix {
 
@@ -58,42 +58,18 @@ enum class WriteStatus {
 // Writes all bytes, continuing partial and interrupted writes.
 WriteStatus write_all(int fd, const char* bytes, std::size_t size);
 
-// Zero-filled memory straight from the system, for the large blocks: the
-// image, the output buffer and the class-path cache. Pages are only backed
-// once touched. Faulting in 4 KiB pages costs more than formatting a
-// listing, so on POSIX systems a block of 1 MiB or more is made whole 2 MiB
-// pages, on a 2 MiB boundary, and advised for huge pages where the system
-// has them (the padding is address space only, never touched).
-void release_block(std::uint8_t* data, std::size_t size);
+// Memory for a large block (the image, the output buffer, the path cache)
+// from the C library's allocator, released with std::free (Free, below).
+// Where the system has huge pages, a block of 1 MiB or more starts on a
+// 2 MiB boundary, is rounded up to whole 2 MiB (the padding is address
+// space only, never touched) and is advised to be backed by huge pages, so
+// that filling it takes one page fault for each 2 MiB rather than for each
+// 4 KiB. Null when the memory cannot be had.
+void* allocate_large(std::size_t size);
 
-struct MemoryBlock {
-  std::uint8_t* data = nullptr;
-  std::size_t size = 0;  // as allocated: at least the bytes asked for
-
-  MemoryBlock() = default;
-  MemoryBlock(MemoryBlock&& other) noexcept { *this = std::move(other); }
-  // The block held before goes to `other`, which releases it.
-  MemoryBlock& operator=(MemoryBlock&& other) noexcept {
-    std::swap(data, other.data);
-    std::swap(size, other.size);
-    return *this;
-  }
-  ~MemoryBlock() {
-    if (data != nullptr) release_block(data, size);
-  }
+struct Free {
+  void operator()(void* memory) const { std::free(memory); }
 };
-
-// False when the memory cannot be had; the block is then left empty. The
-// block may be larger than asked for (whole huge pages): `size` says how
-// large.
-bool allocate_block(MemoryBlock& block, std::size_t bytes);
-
-// Grows a block to at least `bytes`, keeping its bytes, where the system
-// can move its pages instead of copying them (Linux), and where the block
-// is whole huge pages already: a smaller one's pages would stay small, so
-// it is better copied into a new block. False otherwise, and when the
-// memory cannot be had; the block is then unchanged.
-bool remap_block(MemoryBlock& block, std::size_t bytes);
 
 // Windows only: the arguments, which Windows hands over as UTF-16, in UTF-8
 // (see utf16.h), with a null after the last. False when the memory cannot

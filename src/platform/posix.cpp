@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 
 #include "platform/platform.h"
 
@@ -104,82 +105,21 @@ WriteStatus write_all(int fd, const char* bytes, std::size_t size) {
   return WriteStatus::ok;
 }
 
-namespace {
-
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-// From here on a block is made whole huge pages: at most half of it is
-// padding, and a listing of a few megabytes saves hundreds of page faults.
-constexpr std::size_t kHugeFrom = std::size_t{1} << 20;
-
-std::size_t whole_huge_pages(std::size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
-
-std::uint8_t* map_anonymous(std::size_t bytes) {
-  void* const p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return p == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(p);
-}
-
-// Advice only: where the kernel takes none, nothing else changes.
-void advise_huge_pages(std::uint8_t* data, std::size_t bytes) {
+void* allocate_large(std::size_t size) {
 #ifdef MADV_HUGEPAGE
-  madvise(data, bytes, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)bytes;
-#endif
-}
-
-// A block of whole huge pages that starts on a huge-page boundary, so that
-// every page of it, the last included, can be a huge page: one huge page
-// more is mapped, and what lies before the boundary and after the block is
-// unmapped. Both cuts fall on huge-page boundaries, and so on page
-// boundaries, since the block is whole huge pages. Where the address space
-// is too tight for the extra page, an unaligned block still works, only
-// with more page faults.
-std::uint8_t* map_huge(std::size_t bytes) {
-  std::uint8_t* const raw = map_anonymous(bytes + kHugePage);
-  if (raw == nullptr) return map_anonymous(bytes);
-  const std::size_t head = (kHugePage - reinterpret_cast<std::uintptr_t>(raw) % kHugePage) % kHugePage;
-  if (head > 0) munmap(raw, head);
-  munmap(raw + head + bytes, kHugePage - head);
-  advise_huge_pages(raw + head, bytes);
-  return raw + head;
-}
-
-}  // namespace
-
-void release_block(std::uint8_t* data, std::size_t size) { munmap(data, size); }
-
-bool allocate_block(MemoryBlock& block, std::size_t bytes) {
-  block = MemoryBlock{};
-  // No block is empty, and none so large that rounding it to huge pages,
-  // with the extra huge page map_huge asks for, would wrap.
-  if (bytes == 0 || bytes > SIZE_MAX / 2) return false;
-  if (bytes >= kHugeFrom) {
-    bytes = whole_huge_pages(bytes);
-    block.data = map_huge(bytes);
-  } else {
-    block.data = map_anonymous(bytes);
+  // A block from malloc starts a few bytes into a page, so no huge page
+  // fits its first and last 2 MiB: aligned and whole, it is huge pages
+  // throughout. From 1 MiB on, at most half of it is padding.
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  if (size >= kHugePage / 2 && size <= SIZE_MAX - kHugePage) {
+    size = (size + kHugePage - 1) / kHugePage * kHugePage;
+    void* memory = nullptr;
+    if (posix_memalign(&memory, kHugePage, size) != 0) return nullptr;
+    madvise(memory, size, MADV_HUGEPAGE);  // advice: where it is not taken, nothing else changes
+    return memory;
   }
-  block.size = block.data != nullptr ? bytes : 0;
-  return block.data != nullptr;
-}
-
-bool remap_block(MemoryBlock& block, std::size_t bytes) {
-#ifdef MREMAP_MAYMOVE
-  if (block.size < kHugeFrom || bytes > SIZE_MAX / 2) return false;
-  bytes = whole_huge_pages(bytes);
-  // The kernel moves the pages instead of copying them.
-  void* const moved = mremap(block.data, block.size, bytes, MREMAP_MAYMOVE);
-  if (moved == MAP_FAILED) return false;
-  block.data = static_cast<std::uint8_t*>(moved);
-  block.size = bytes;
-  advise_huge_pages(block.data, bytes);
-  return true;
-#else
-  (void)block;
-  (void)bytes;
-  return false;
 #endif
+  return std::malloc(size);
 }
 
 }  // namespace marvix

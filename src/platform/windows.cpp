@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <memory>
@@ -170,18 +171,8 @@ WriteStatus write_all(int fd, const char* bytes, std::size_t size) {
   return WriteStatus::ok;
 }
 
-void release_block(std::uint8_t* data, std::size_t) { VirtualFree(data, 0, MEM_RELEASE); }
-
-// Committed memory is zero-filled and only backed once touched.
-bool allocate_block(MemoryBlock& block, std::size_t bytes) {
-  block = MemoryBlock{};
-  if (bytes == 0) return false;
-  block.data =
-      static_cast<std::uint8_t*>(VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-  block.size = block.data != nullptr ? bytes : 0;
-  return block.data != nullptr;
-}
-
-bool remap_block(MemoryBlock&, std::size_t) { return false; }
+// Windows gives large pages only to a process allowed to lock memory in
+// place: plain memory.
+void* allocate_large(std::size_t size) { return std::malloc(size); }
 
 }  // namespace marvix
