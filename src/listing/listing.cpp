@@ -33,8 +33,7 @@ constexpr Column kLabelColumns[] = {kItem, kLabelType, kValue};
 // Text left-aligned in its column (longer text is not cut), then the blank.
 void column(Output& out, std::string_view text, std::size_t width) {
   output_bytes(out, text.data(), text.size());
-  // At least the widest column and its separator; 16 for the inline copy.
-  constexpr std::string_view kBlanks = "                ";
+  constexpr std::string_view kBlanks = "             ";  // the widest column and its blank
   const std::size_t pad = text.size() < width ? width - text.size() + 1 : 1;
   output_bytes(out, kBlanks.data(), pad);
 }
