@@ -22,12 +22,6 @@ void console_write_external(const char* bytes, std::size_t size);
 // Whether the console channel reaches a terminal.
 bool console_is_terminal();
 
-// Whether the console channel writes into the same regular file, pipe or
-// socket as descriptor `fd` (2>&1), so that what each writes lands in one
-// stream. Devices are never the same here: /dev/null for both keeps
-// nothing in order, and a terminal is handled as a terminal.
-bool console_shares_stream(int fd);
-
 // True when there is a terminal to wait on (opened on first use, kept).
 bool console_can_wait();
 

@@ -3,7 +3,6 @@
 // and the signals, job control and hang-ups around it), and the key read
 // on the controlling terminal.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -24,14 +23,6 @@ void console_print(std::string_view text) { write_all(kStdErr, text.data(), text
 bool console_is_terminal() {
   static const bool terminal = is_terminal(kStdErr);
   return terminal;
-}
-
-bool console_shares_stream(int fd) {
-  struct stat console {};
-  struct stat other {};
-  if (fstat(kStdErr, &console) != 0 || fstat(fd, &other) != 0) return false;
-  const bool stream = S_ISREG(other.st_mode) || S_ISFIFO(other.st_mode) || S_ISSOCK(other.st_mode);
-  return stream && console.st_dev == other.st_dev && console.st_ino == other.st_ino;
 }
 
 // ---------------------------------------------------------------------------

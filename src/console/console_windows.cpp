@@ -146,9 +146,6 @@ void console_print(std::string_view text) {
 
 bool console_is_terminal() { return console_out() != INVALID_HANDLE_VALUE; }
 
-// Messages go to the console device, never into a file or pipe.
-bool console_shares_stream(int) { return false; }
-
 // A console whose input mode cannot be read is not one to wait on: its
 // mode could not be put back afterwards.
 bool console_can_wait() {

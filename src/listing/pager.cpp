@@ -10,18 +10,14 @@ namespace {
 
 constexpr std::string_view kPrompt = "\npress a key...";
 
-void pause(Output& out, bool one_stream) {
-  // Once output has failed the listing is over: no more prompts.
-  if (out.failed()) return;
-  const bool waits = console_can_wait();
-  // Before a wait, the page goes out whatever standard output is: on a
-  // terminal it must stand above the prompt, and the reader of a pipe
-  // should have it while the key is awaited (a reader that has gone ends
-  // the run here). Where the prompt lands in the same file or pipe, it must
-  // follow its page there too. Otherwise a file or pipe keeps its large
-  // writes.
-  if ((waits || out.is_terminal || one_stream) && !output_flush(out)) return;
-  if (waits) {
+void pause(Output& out) {
+  // The page goes out before its prompt, wherever the two go: on a
+  // terminal the page must stand above the prompt, in one file or pipe
+  // (2>&1) the prompt must follow it, and the reader of a pipe should have
+  // it while the key is awaited. Once output has failed (a reader that has
+  // gone included) the listing is over: no more prompts.
+  if (!output_flush(out)) return;
+  if (console_can_wait()) {
     console_pause(kPrompt);
   } else {
     console_print(kPrompt);
@@ -34,7 +30,7 @@ void pause(Output& out, bool one_stream) {
 void pager_line_done(Pager& pager, Output& out) {
   if (!pager.pause || ++pager.lines < PAGE_LINES) return;
   pager.lines = 0;
-  pause(out, pager.one_stream);
+  pause(out);
 }
 
 }  // namespace marvix

@@ -13,9 +13,6 @@ inline constexpr std::uint8_t PAGE_LINES = 23;
 struct Pager {
   bool pause = false;      // the "-p" switch
   std::uint8_t lines = 0;  // listing lines since the last pause, across all listings
-  // Standard output and the prompts go into one file or pipe (2>&1): each
-  // page is then written before its prompt.
-  bool one_stream = false;
 };
 
 // Called after every line that a listing prints.

@@ -112,7 +112,6 @@ int run(int argc, const char* const* argv) {
   Listing listing;
   listing.pager.pause = argc == 3;
   listing.out.is_terminal = is_terminal(kStdOut);
-  listing.pager.one_stream = console_shares_stream(kStdOut);
   const DumpResult result = dump_image(image, listing);
   report(result.outcome, text_at(image, result.cursor), listing.out.status);
   return result.outcome == Outcome::ok ? 0 : 1;
