@@ -17,10 +17,11 @@ Outcome outcome_of(LoadStatus status) {
   return status == LoadStatus::out_of_memory ? Outcome::out_of_memory : Outcome::read_error;
 }
 
-// `text` is the undefined entry's, `write_status` the output's.
-void report(Outcome outcome, const char* text, WriteStatus write_status) {
+// `text` is the undefined entry's.
+void report(Outcome outcome, const char* text) {
   switch (outcome) {
     case Outcome::ok:
+    case Outcome::reader_gone:  // ends quietly
       break;
     case Outcome::unknown_parameters:
       console_print("unknown parameters.\n");
@@ -52,8 +53,7 @@ void report(Outcome outcome, const char* text, WriteStatus write_status) {
       console_print("error: unexpected end of file.\n");
       break;
     case Outcome::write_failed:
-      // A reader that has gone away (| head) wanted no more: end quietly.
-      if (write_status != WriteStatus::reader_gone) console_print("error: could not write output.\n");
+      console_print("error: could not write output.\n");
       break;
   }
 }
@@ -70,7 +70,10 @@ DumpResult dump_image(DebugImage& image, Listing& listing, std::size_t buffer_si
   list_files(listing, tables);
   list_classes(listing, tables);
   list_labels(listing, tables);
-  if (!output_flush(listing.out)) return {Outcome::write_failed, {}};
+  if (!output_flush(listing.out)) {
+    const bool gone = listing.out.status == WriteStatus::reader_gone;
+    return {gone ? Outcome::reader_gone : Outcome::write_failed, {}};
+  }
   return {Outcome::ok, {}};
 }
 
@@ -89,7 +92,7 @@ int run(int argc, const char* const* argv) {
     outcome = Outcome::unknown_parameters;
   }
   if (outcome != Outcome::ok) {
-    report(outcome, nullptr, WriteStatus::ok);
+    report(outcome, nullptr);
     return 1;
   }
 
@@ -99,12 +102,12 @@ int run(int argc, const char* const* argv) {
   {
     InputFile file;
     if (!open_input(argv[1], file)) {
-      report(Outcome::open_failed, nullptr, WriteStatus::ok);
+      report(Outcome::open_failed, nullptr);
       return 1;
     }
     const LoadStatus loaded = load_image(file, image);
     if (loaded != LoadStatus::ok) {
-      report(outcome_of(loaded), nullptr, WriteStatus::ok);
+      report(outcome_of(loaded), nullptr);
       return 1;
     }
   }
@@ -113,7 +116,7 @@ int run(int argc, const char* const* argv) {
   listing.pager.pause = argc == 3;
   listing.out.is_terminal = is_terminal(kStdOut);
   const DumpResult result = dump_image(image, listing);
-  report(result.outcome, text_at(image, result.cursor), listing.out.status);
+  report(result.outcome, text_at(image, result.cursor));
   return result.outcome == Outcome::ok ? 0 : 1;
 }
 

@@ -22,6 +22,7 @@ enum class Outcome {
   undefined_entry,
   unexpected_end,
   write_failed,
+  reader_gone,  // the reader of a pipe closed it (| head): it wanted no more
 };
 
 struct DumpResult {
