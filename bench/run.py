@@ -9,6 +9,7 @@ files once in a scratch folder, and reports medians of RUNS runs:
   pipe      cat FILE | marvix /dev/stdin > /dev/null
   stdin     marvix /dev/stdin < FILE > /dev/null
   tenth     marvix on a file a tenth the size
+  varied    marvix on a file of the full size whose labels are 5 to 30 classes deep
   pause     marvix FILE -p with no terminal, prompts to /dev/null
 and the peak resident memory of a run from the file and from the pipe.
 
@@ -175,10 +176,12 @@ def main():
         full = os.path.join(scratch, "full.dbg")
         odd = os.path.join(scratch, "odd.dbg")
         tenth = os.path.join(scratch, "tenth.dbg")
+        varied = os.path.join(scratch, "varied.dbg")
         listing = os.path.join(scratch, "full.txt")
         subprocess.run([make_dbg, "bench", full], check=True)
         subprocess.run([make_dbg, "bench", odd, "1", "67100660"], check=True)
         subprocess.run([make_dbg, "bench", tenth, "10"], check=True)
+        subprocess.run([make_dbg, "varied", varied], check=True)
         if WINDOWS:
             print(f"file {os.path.getsize(full):,} bytes {where}")
             windows_mode(marvix, full, scratch)
@@ -195,6 +198,7 @@ def main():
                 "pipe": ([binary, "/dev/stdin"], {"stdin_path": full, "feed_from_cat": True}),
                 "stdin": ([binary, "/dev/stdin"], {"stdin_path": full}),
                 "tenth": ([binary, tenth], {}),
+                "varied": ([binary, varied], {}),
                 "pause": ([binary, full, "-p"], {}),
             }
         cases = marvix_cases(marvix)

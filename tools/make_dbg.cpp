@@ -6,6 +6,7 @@
 //                             a large well-formed file for benchmarks, just under
 //                             the size limit, or about 1/N of it; with BYTES, no
 //                             larger than that
+//   make_dbg varied OUT       the same size, its labels 5 to 30 classes deep
 //   make_dbg corpus DIR       the fuzzing seeds: one file of each section kind,
 //                             the damaged shapes the tests cover, and the sample
 // Output is deterministic: the same command always writes the same bytes.
@@ -121,10 +122,11 @@ dbg::Bytes paging() {
 }
 
 // A few hundred file entries, 4000 classes in 80 chains of 50, and labels to
-// fill the rest up to `limit` bytes, most of them 30 to 49 classes deep, so
-// that each row carries a long class path. With a divisor every part
-// shrinks alike.
-dbg::Bytes bench(unsigned divisor, std::size_t limit) {
+// fill the rest up to `limit` bytes, most of them `shallowest` to
+// `deepest` classes deep, so that each row carries a long class path. With
+// a divisor every part shrinks alike.
+dbg::Bytes bench(unsigned divisor, std::size_t limit, std::uint32_t shallowest = 30,
+                 std::uint32_t deepest = 49) {
   const std::uint32_t chains = std::max(80u / divisor, 1u);
   const std::uint32_t class_count = chains * 50;
   std::vector<dbg::File> files;
@@ -150,7 +152,7 @@ dbg::Bytes bench(unsigned divisor, std::size_t limit) {
   std::uint32_t seed = 12345;
   for (std::uint32_t j = 0;; ++j) {
     seed = seed * 1664525u + 1013904223u;
-    std::uint32_t owner = (seed >> 8) % chains * 50 + 30 + (seed >> 20) % 20;
+    std::uint32_t owner = (seed >> 8) % chains * 50 + shallowest + (seed >> 20) % (deepest - shallowest + 1);
     if (j % 10 == 9) owner = j % 20 == 19 ? dbg::NO_CLASS : (seed >> 4) % class_count;
     char name[24];
     std::snprintf(name, sizeof name, "lbl_%08x_%s", j, j % 2 ? "lp" : "end");
@@ -240,11 +242,12 @@ int main(int argc, char** argv) {
   }
   const bool is_demo = argc == 3 && mode == "demo";
   if (argc == 3 && mode == "paging") return write_file(argv[2], paging()) ? 0 : 1;
+  if (argc == 3 && mode == "varied") return write_file(argv[2], bench(1, marvix::kMaxFileSize, 5, 30)) ? 0 : 1;
   const bool is_bench = argc >= 3 && argc <= 5 && mode == "bench";
   if (!is_demo && !is_bench) {
     std::fprintf(stderr,
                  "usage: make_dbg demo OUT | make_dbg paging OUT | make_dbg bench OUT [DIVISOR [BYTES]] | "
-                 "make_dbg corpus DIR\n");
+                 "make_dbg varied OUT | make_dbg corpus DIR\n");
     return 2;
   }
   const unsigned divisor = argc >= 4 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)) : 1;
