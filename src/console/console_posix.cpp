@@ -99,7 +99,7 @@ sigset_t hold_every_signal() {
 }
 
 // A set of one signal.
-sigset_t just(int sig) {
+sigset_t signal_set(int sig) {
   sigset_t one{};
   sigemptyset(&one);
   sigaddset(&one, sig);
@@ -143,7 +143,7 @@ void set_action(int sig, void (*handler)(int)) {
 void take_default_action(int sig) {
   set_action(sig, SIG_DFL);
   raise(sig);
-  const sigset_t only = just(sig);
+  const sigset_t only = signal_set(sig);
   sigprocmask(SIG_UNBLOCK, &only, nullptr);
 }
 
@@ -191,7 +191,7 @@ bool stop_in_background() {
   sigaction(SIGTTOU, nullptr, &ttou);
   sigprocmask(SIG_BLOCK, nullptr, &mask);
   if (ttou.sa_handler == SIG_IGN || sigismember(&mask, SIGTTOU) == 1) return false;
-  const sigset_t cont = just(SIGCONT);
+  const sigset_t cont = signal_set(SIGCONT);
   sigprocmask(SIG_BLOCK, &cont, nullptr);
   kill(0, SIGTTOU);  // delivered, and the process stopped, before kill returns
   const bool stopped = continue_pending();

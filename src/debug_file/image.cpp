@@ -15,7 +15,7 @@ std::size_t image_size_for(std::size_t file_size) { return (file_size / kBlockSi
 // Gives the image `bytes` of room, keeping what it holds. The bytes are
 // copied into a new block rather than realloc'd: realloc would move a large
 // block's pages off the 2 MiB boundary, where they can no longer be huge
-// pages, and a pipe read that way takes ten times the page faults.
+// pages.
 bool resize(DebugImage& image, std::size_t bytes) {
   std::unique_ptr<std::uint8_t, Free> memory(static_cast<std::uint8_t*>(allocate_large(bytes)));
   if (memory == nullptr) return false;
