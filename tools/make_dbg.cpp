@@ -242,7 +242,8 @@ int main(int argc, char** argv) {
   }
   const bool is_demo = argc == 3 && mode == "demo";
   if (argc == 3 && mode == "paging") return write_file(argv[2], paging()) ? 0 : 1;
-  if (argc == 3 && mode == "varied") return write_file(argv[2], bench(1, marvix::kMaxFileSize, 5, 30)) ? 0 : 1;
+  if (argc == 3 && mode == "varied")
+    return write_file(argv[2], bench(1, marvix::kMaxFileSize, 5, 30)) ? 0 : 1;
   const bool is_bench = argc >= 3 && argc <= 5 && mode == "bench";
   if (!is_demo && !is_bench) {
     std::fprintf(stderr,
