@@ -29,7 +29,7 @@ if(MARVIX_HARDEN AND NOT WIN32 AND NOT MARVIX_SANITIZE AND NOT MARVIX_FUZZ
   include(CheckLinkerFlag)
   include(CheckPIESupported)
   check_pie_supported(LANGUAGES CXX)
-  set(MARVIX_PIE ON)
+  set(MARVIX_PIE ${CMAKE_CXX_LINK_PIE_SUPPORTED})
   check_cxx_compiler_flag(-fstack-protector-strong MARVIX_HAS_STACK_PROTECTOR)
   check_cxx_compiler_flag(-fcf-protection MARVIX_HAS_CF_PROTECTION)
   check_linker_flag(CXX "-Wl,-z,relro,-z,now" MARVIX_HAS_RELRO_NOW)

@@ -61,10 +61,11 @@ WriteStatus write_all(int fd, const char* bytes, std::size_t size);
 // Memory for a large block (the image, the output buffer, the path cache)
 // from the C library's allocator, released with std::free (Free, below).
 // Where the system has huge pages, a block of 1 MiB or more starts on a
-// 2 MiB boundary, is rounded up to whole 2 MiB (the padding is address
-// space only, never touched) and is advised to be backed by huge pages, so
-// that filling it takes one page fault for each 2 MiB rather than for each
-// 4 KiB. Null when the memory cannot be had.
+// 2 MiB boundary, is rounded up to whole 2 MiB and is advised to be backed
+// by huge pages, so that filling it takes one page fault for each 2 MiB
+// rather than for each 4 KiB. The rounding, and the C library's room to
+// align the block, are address space only (up to 4 MiB a block), never
+// touched. Null when the memory cannot be had.
 void* allocate_large(std::size_t size);
 
 struct Free {
