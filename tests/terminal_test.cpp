@@ -41,6 +41,7 @@ struct Job {
   bool leads_session = false;  // leads its own session on the terminal, as under exec or ssh -t
   std::vector<int> ignored;    // signals the job starts with ignored, as under nohup
   std::vector<int> blocked;    // and blocked
+  std::string typed_ahead;     // keys on the terminal before the job starts, as typed during a listing
 };
 
 // Each test runs on this system and, where a library can be preloaded into
@@ -84,7 +85,8 @@ void close_all_but(std::initializer_list<int> keep) {
 //        (and takes the terminal back when it stopped)
 //   'f'  bring it to the foreground, as fg does: the mode for jobs on the
 //        terminal, the terminal to the job, then SIGCONT
-//   'p'  whether the job's partner (in the background) stops
+//   'p'  whether the job's partner (in the background) stops within 20 s
+//   'n'  whether it stops within 300 ms, for a job that should not stop it
 // While a job runs in the background the shell is at its prompt, with the
 // terminal in a line-editing mode of its own (no echo, no canonical input),
 // as bash and zsh have it. It outlives a hang-up of its terminal, as a shell
@@ -137,8 +139,10 @@ void close_all_but(std::initializer_list<int> keep) {
       tcsetattr(terminal, TCSADRAIN, &job_mode);
       tcsetpgrp(terminal, child);
       kill(-child, SIGCONT);
-    } else if (command == 'p') {  // given 300 ms to stop
-      for (int i = 0; i < 30 && waitpid(partner, &status, WUNTRACED | WNOHANG) != partner; ++i) usleep(10000);
+    } else if (command == 'p' || command == 'n') {
+      for (int i = command == 'p' ? 2000 : 30;
+           i > 0 && waitpid(partner, &status, WUNTRACED | WNOHANG) != partner; --i)
+        usleep(10000);
       status = WIFSTOPPED(status);
     }
     if (write(replies, &status, sizeof status) != sizeof status) break;
@@ -165,6 +169,8 @@ struct Session {
     EXPECT_EQ(pipe(commands), 0);
     EXPECT_EQ(pipe(replies), 0);
     tcgetattr(terminal, &before);
+    EXPECT_EQ(write(master, job_to_run.typed_ahead.data(), job_to_run.typed_ahead.size()),
+              static_cast<ssize_t>(job_to_run.typed_ahead.size()));
     shell = fork();
     if (shell == 0) run_shell(terminal, commands[0], replies[1], job_to_run);
     close(terminal);
@@ -220,9 +226,15 @@ struct Session {
     const termios now = mode();
     return (now.c_lflag & (ECHO | ICANON | ISIG)) == 0 && now.c_cc[VMIN] == 1 && now.c_cc[VTIME] == 0;
   }
+  // Polls for up to 20 s: what the run does to the terminal cannot be read
+  // off the screen.
+  template <typename Condition>
+  bool wait_until(Condition condition) {
+    for (int i = 0; i < 2000 && !condition(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return condition();
+  }
   bool wait_for_raw_mode() {
-    for (int i = 0; i < 500 && !raw(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return raw();
+    return wait_until([&] { return raw(); });
   }
   termios mode() const {
     termios now{};
@@ -236,8 +248,10 @@ struct Session {
            std::memcmp(now.c_cc, expected.c_cc, sizeof now.c_cc) == 0;
   }
   bool mode_unchanged() const { return mode_is(before); }
-  bool still_waiting() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // Whether the run still waits a while later: the time only gives a run
+  // that does not wait the chance to show it.
+  bool still_waiting(std::chrono::milliseconds time = std::chrono::milliseconds(300)) {
+    std::this_thread::sleep_for(time);
     return kill(job, 0) == 0 && raw();
   }
   void type(const char* keys) {
@@ -268,25 +282,28 @@ INSTANTIATE_TEST_SUITE_P(, Terminal, testing::ValuesIn(kSystems),
 }  // namespace
 
 TEST_P(Terminal, PauseWaitsForOneKeyWithoutEcho) {
+  // A key typed before the first prompt, as during the listing, does not
+  // end the first pause: only a key pressed after the prompt does.
   const std::string out = test::temp_path("pages.out");
-  Session s(paused(out));
+  Job job = paused(out);
+  job.typed_ahead = "k";
+  Session s(job);
   ASSERT_TRUE(s.at_pause(1));
   EXPECT_TRUE(s.still_waiting());
+  EXPECT_EQ(test::line_count(test::read_file(out)), 23);
   EXPECT_EQ(s.occurrences("press a key..."), 1);  // on the terminal once, though standard error is there too
 
-  // A key ends one pause (keys typed ahead with it go too), and one typed a
-  // moment later the next. An arrow key is three bytes, which may come in
-  // two reads; all of them go with one wait, so the third pause waits again.
+  // One key ends one pause, with whatever comes with it: keys typed ahead,
+  // and the rest of a cursor key's bytes, so the third pause waits again.
   // Ctrl+Z and Ctrl+C are keys like any other here: they neither stop nor
   // end the run.
   const std::size_t seen = s.screen.size();
   s.type("\x1azz");
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));  // long after the key, well inside a second
-  s.type("\x1b");
-  std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  s.type("[A");
-  ASSERT_TRUE(s.wait_for("press a key...", 3));
+  ASSERT_TRUE(s.at_pause(2));
+  s.type("\x1b[A");
+  ASSERT_TRUE(s.at_pause(3));
   EXPECT_TRUE(s.still_waiting());
+  EXPECT_EQ(test::line_count(test::read_file(out)), 69 + 2 * 3);
   s.type("\x03");
   EXPECT_TRUE(exited_with(s.wait_job(), 0));
   EXPECT_TRUE(s.mode_unchanged());
@@ -386,7 +403,7 @@ TEST_P(Terminal, AStopAfterAPauseLeavesTheModeAlone) {
   Session s({.args = {test::write_temp("wide.dbg", dbg::debug_file(files, {}, {})), "-p"}});
   ASSERT_TRUE(s.at_pause(1));
   s.type(" ");
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_TRUE(s.wait_until([&] { return s.mode_unchanged(); }));  // the wait is over
   kill(s.job, SIGTSTP);
   ASSERT_TRUE(WIFSTOPPED(s.wait_job()));
   s.foreground();
@@ -409,7 +426,9 @@ TEST_P(Terminal, AStopThatCannotComeLeavesThePauseRaw) {
   Session s(job);
   ASSERT_TRUE(s.at_pause(1));
   kill(s.job, SIGTSTP);
-  EXPECT_TRUE(s.still_waiting());
+  // The stop's handler puts the mode back for a moment: time for it to be
+  // over, on any machine, before the key comes.
+  EXPECT_TRUE(s.still_waiting(std::chrono::seconds(2)));
   const std::size_t seen = s.screen.size();
   s.type("z");
   ASSERT_TRUE(s.wait_for("press a key...", 2));
@@ -458,7 +477,7 @@ TEST_P(Terminal, ABackgroundRunLeavesTheTerminalAlone) {
     }
     EXPECT_TRUE(inherited < 2 ? exited_with(status, 0) : WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
         << inherited;
-    EXPECT_EQ(s.command('p'), inherited == 2 ? 1 : 0) << inherited;
+    EXPECT_EQ(s.command(inherited == 2 ? 'p' : 'n'), inherited == 2 ? 1 : 0) << inherited;
     EXPECT_TRUE(s.mode_is(editing));
   }
 }

@@ -246,11 +246,13 @@ struct RawMode {
     }
     g_waiting = 1;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
-    // Should the process have been stopped and sent to the background
-    // meanwhile, this stops it again until it is continued; an interrupted
-    // call is made again.
+    // Keys typed before the prompt (during the listing, or ahead of it) go
+    // with the switch (TCSAFLUSH), so that only a key pressed after the
+    // prompt ends the wait. Should the process have been stopped and sent to
+    // the background meanwhile, this stops it again until it is continued;
+    // an interrupted call is made again.
     int set = 0;
-    while ((set = tcsetattr(g_tty, TCSANOW, &g_raw_mode)) != 0 && errno == EINTR) {
+    while ((set = tcsetattr(g_tty, TCSAFLUSH, &g_raw_mode)) != 0 && errno == EINTR) {
     }
     active = set == 0;
   }
@@ -272,8 +274,8 @@ struct RawMode {
 // Waits for a key. Cursor and function keys send several bytes (ESC [ A),
 // which may arrive a little apart: once the first byte is in, whatever
 // comes within 25 ms is part of the same key, and it is discarded with
-// any keys typed ahead, so that none of it ends the next wait or reaches
-// the shell after the run. A terminal that has gone away ends the wait.
+// any keys typed ahead, so that none of it reaches the shell after the
+// last wait. A terminal that has gone away ends the wait.
 void read_key() {
   char key = 0;
   ssize_t got = 0;

@@ -163,6 +163,9 @@ void console_pause(std::string_view prompt) {
   if (g_wake == nullptr) g_wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(on_console_event, TRUE);
   set_raw_mode();
+  // Keys typed before the prompt (during the listing, or ahead of it) are
+  // not the answer to it.
+  FlushConsoleInputBuffer(console_in());
   console_print(prompt);
   read_key();
   restore_mode();
