@@ -46,20 +46,42 @@ TEST(Format, RecordViewsReadLittleEndianAtAnyOffset) {
   EXPECT_EQ(l.value(), 0xFFFFFFFFFFFFFFFFu);
 }
 
-// A control byte takes two places: one that no longer fits stays for the
-// next call, and nothing is written past the room given.
-TEST(TerminalText, ControlBytesNeverOverrunTheRoom) {
-  const std::string in =
-      "a\x1b"
-      "b\x7f";
+// Control codes in their shown forms, C0 and C1, as bytes on their own and
+// in UTF-8; everything from U+00A0 up, and bytes of other encodings, as
+// they stand.
+TEST(TerminalText, ControlCodesAreShownAndNothingElseChanges) {
+  const struct {
+    std::string in;
+    std::string shown;
+  } cases[] = {
+      {"a\x1b[1m\x07\x7f\x01\x1f", "a^[[1m^G^?^A^_"},
+      {"\x9b\x9d\x80\x9f", "M-^[M-^]M-^@M-^_"},               // C1 controls as bytes
+      {"\xc2\x9b\xc2\x9d\xc2\x80", "M-BM-^[M-BM-^]M-BM-^@"},  // and in UTF-8
+      {"\xc2\xa0\xc4\x80\xc4\x9b\xe2\x82\xac\xf0\x9f\x98\x80",
+       "\xc2\xa0\xc4\x80\xc4\x9b\xe2\x82\xac\xf0\x9f\x98\x80"},
+      {"caf\xe9 \xa0\xbf", "caf\xe9 \xa0\xbf"},          // Latin-1, stray continuation bytes
+      {"\xe2\x9b", "\xe2M-^["},                          // a sequence cut short
+      {"\xc0\x9b\xe0\x82\x9b", "\xc0M-^[\xe0M-^BM-^["},  // overlong forms
+  };
+  for (const auto& c : cases) {
+    const char* p = c.in.data();
+    char out[64];
+    const std::size_t length = make_terminal_safe(p, c.in.data() + c.in.size(), out, sizeof out);
+    EXPECT_EQ(std::string(out, length), c.shown) << testing::PrintToString(c.in);
+    EXPECT_EQ(p, c.in.data() + c.in.size());
+  }
+}
+
+// A shown form is written whole or not at all: one that no longer fits
+// stays for the next call, and nothing is written past the room given.
+TEST(TerminalText, ShownFormsNeverOverrunTheRoom) {
+  const std::string in = "ab\x1b\xc2\x9b";
   const char* p = in.data();
-  char out[4] = {'.', '.', '.', '.'};
-  EXPECT_EQ(make_terminal_safe(p, in.data() + in.size(), out, 2), 1u);
-  EXPECT_EQ(std::string(out, 4), "a...");
-  EXPECT_EQ(make_terminal_safe(p, in.data() + in.size(), out, 3), 2u);
-  EXPECT_EQ(std::string(out, 4), "^[..");
-  EXPECT_EQ(make_terminal_safe(p, in.data() + in.size(), out, 4), 3u);
-  EXPECT_EQ(std::string(out, 4), "b^?.");
+  char out[9] = {'.', '.', '.', '.', '.', '.', '.', '.', '.'};
+  EXPECT_EQ(make_terminal_safe(p, in.data() + in.size(), out, 7), 4u);
+  EXPECT_EQ(std::string(out, 9), "ab^[.....");
+  EXPECT_EQ(make_terminal_safe(p, in.data() + in.size(), out, 8), 7u);
+  EXPECT_EQ(std::string(out, 9), "M-BM-^[..");
   EXPECT_EQ(p, in.data() + in.size());
 }
 

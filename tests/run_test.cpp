@@ -47,9 +47,10 @@ TEST(Run, WorkedExampleAndSample) {
   expect_run(run_marvix({"/dev/stdin"}, {.stdin_path = f}), 0, banner() + dump_line("/dev/stdin"),
              test::kWorkedListing);
 
-  // Control bytes reach files and pipes as they stand.
-  const std::string c = test::write_temp("control.dbg", dbg::debug_file({{0, 1, "\x1b[31mred\x07"}}, {}, {}));
-  EXPECT_NE(run_marvix({c}).out.find("DEFAULT      \x1b[31mred\x07\n"), std::string::npos);
+  // Control bytes, C1 controls included, reach files and pipes as they stand.
+  const std::string c =
+      test::write_temp("control.dbg", dbg::debug_file({{0, 1, "\x1b[31mred\x07\x9b\xc2\x9b"}}, {}, {}));
+  EXPECT_NE(run_marvix({c}).out.find("DEFAULT      \x1b[31mred\x07\x9b\xc2\x9b\n"), std::string::npos);
 }
 
 TEST(Run, EveryFailureHasItsMessageAndStatusOne) {

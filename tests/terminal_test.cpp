@@ -521,12 +521,19 @@ TEST_P(Terminal, ClosedStandardStreamsStayClosed) {
 }
 
 TEST_P(Terminal, ControlBytesFromOutsideAreShownSafely) {
-  const std::string name = test::temp_path("x\x1b[1m.dbg");
-  test::write_temp("x\x1b[1m.dbg", dbg::debug_file({}, {{0, dbg::NO_CLASS, 0, 0, 0, "c\x1b]0;t\x07"}},
-                                                   {{1, 0, 0, "a \x7f\x01\x1f"}}));
+  // C0 controls, and C1 controls as bytes and in UTF-8 (CSI, OSC), in the
+  // file name and in names; UTF-8 from U+00A0 up as it stands, although
+  // one of its continuation bytes is 0x9B.
+  const std::string file = "x\x1b[1m\x9b" + std::string("2J.dbg");
+  const std::string class_name = "c\x1b]0;t\x07\xc2\x9d" + std::string("0;t");
+  const std::string name = test::temp_path(file);
+  test::write_temp(file, dbg::debug_file({}, {{0, dbg::NO_CLASS, 0, 0, 0, class_name}},
+                                         {{1, 0, 0, "a \x7f\x01\x1f\x9b\xc2\x9b\xc4\x9b\xc3\xa9"}}));
   Session s({.args = {name}});
-  ASSERT_TRUE(s.wait_for("dump file: \"" + test::temp_path("x^[[1m.dbg") + "\""));
-  ASSERT_TRUE(s.wait_for("c^[]0;t^G.a ^?^A^_"));
+  ASSERT_TRUE(s.wait_for("dump file: \"" + test::temp_path("x^[[1mM-^[2J.dbg") + "\""));
+  ASSERT_TRUE(s.wait_for("c^[]0;t^GM-BM-^]0;t.a ^?^A^_M-^[M-BM-^[\xc4\x9b\xc3\xa9"));
   EXPECT_TRUE(exited_with(s.wait_job(), 0));
-  EXPECT_EQ(s.screen.find('\x1b'), std::string::npos);
+  EXPECT_EQ(s.screen.find_first_of("\x1b\x9d"), std::string::npos);
+  EXPECT_EQ(s.screen.find('\x9b'), s.screen.find("\xc4\x9b") + 1);
+  EXPECT_EQ(s.occurrences("\x9b"), 1);
 }

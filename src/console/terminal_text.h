@@ -1,32 +1,88 @@
 // Bytes from outside (names from the debug file, the undefined-entry text,
 // the file name as typed) on their way to a terminal. A crafted file could
 // otherwise set the window title, recolour the screen, or send the query
-// sequences that some terminals answer as if typed. Each control byte
-// 0x00-0x1F is shown as '^' and the byte plus 0x40 (ESC as ^[, BEL as ^G),
-// and DEL as ^?. Every other byte is unchanged, so UTF-8 names still
-// display. Files and pipes get the raw bytes.
+// sequences that some terminals answer as if typed. Control codes are shown
+// the way cat -v shows them:
+// - a C0 control byte 0x00-0x1F as '^' and the byte plus 0x40 (ESC as ^[,
+//   BEL as ^G), and DEL as ^?;
+// - a C1 control 0x80-0x9F, which terminals that honour them take as ESC
+//   and a letter (0x9B is CSI, ESC [), both as a byte on its own and in its
+//   UTF-8 form C2 80 to C2 9F: each byte as "M-" and the shown form of the
+//   byte less 0x80, so 0x9B shows as M-^[ and C2 9B as M-BM-^[.
+// Every other byte is unchanged: UTF-8 from U+00A0 up still displays, and
+// so do the bytes of other encodings from 0xA0 up. Files and pipes get the
+// raw bytes.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "platform/utf16.h"
 
 namespace marvix {
 
 // How many bytes of text from outside are made safe at a time.
 inline constexpr std::size_t kShownPiece = 4096;
 
+// The longest shown form of one character: C2 9B as M-BM-^[.
+inline constexpr std::size_t kLongestShown = 7;
+
+// Writes the shown form of one byte of a control code; returns its length.
+inline std::size_t show_control_byte(unsigned char byte, char* out) {
+  std::size_t length = 0;
+  if (byte >= 0x80) {
+    out[length++] = 'M';
+    out[length++] = '-';
+    byte = static_cast<unsigned char>(byte - 0x80);
+  }
+  if (byte < 0x20 || byte == 0x7F) {
+    out[length++] = '^';
+    out[length++] = static_cast<char>(byte ^ 0x40);
+  } else {
+    out[length++] = static_cast<char>(byte);
+  }
+  return length;
+}
+
+// The character at `in` (a UTF-8 sequence, or a single byte where none
+// begins) as it is shown, in `form`, at most kLongestShown bytes; its
+// length in bytes of input in `taken`. Returns the length of the form.
+inline std::size_t shown_form(const char* in, const char* end, char* form, std::size_t& taken) {
+  const auto byte = static_cast<unsigned char>(*in);
+  taken = 1;
+  bool control = byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte < 0xA0);
+  if (byte >= 0xC0) {
+    std::uint32_t c = 0;
+    const std::size_t length = utf8_sequence(in, static_cast<std::size_t>(end - in), c);
+    if (length > 0) {
+      taken = length;
+      control = c < 0xA0;  // U+0080 to U+009F, the C1 controls
+    }
+  }
+  if (!control) {
+    std::memcpy(form, in, taken);
+    return taken;
+  }
+  std::size_t size = 0;
+  for (std::size_t i = 0; i < taken; ++i)
+    size += show_control_byte(static_cast<unsigned char>(in[i]), form + size);
+  return size;
+}
+
 // Turns bytes from `in` (up to `end`) into their shown form in `out`, as
-// many as fit in `room` bytes (at least 2), and moves `in` past them.
-// Returns the length written.
+// many characters as fit whole in `room` bytes (at least kLongestShown), and
+// moves `in` past them. Returns the length written.
 inline std::size_t make_terminal_safe(const char*& in, const char* end, char* out, std::size_t room) {
   std::size_t length = 0;
-  for (; in != end && room - length >= 2; ++in) {
-    const auto byte = static_cast<unsigned char>(*in);
-    if (byte < 0x20 || byte == 0x7F) {
-      out[length++] = '^';
-      out[length++] = static_cast<char>(byte ^ 0x40);
-    } else {
-      out[length++] = *in;
-    }
+  while (in != end) {
+    char form[kLongestShown];
+    std::size_t taken = 0;
+    const std::size_t size = shown_form(in, end, form, taken);
+    if (size > room - length) break;
+    std::memcpy(out + length, form, size);
+    length += size;
+    in += taken;
   }
   return length;
 }
