@@ -92,6 +92,11 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) 
       const rlimit cpu{options.cpu_seconds, options.cpu_seconds};
       setrlimit(RLIMIT_CPU, &cpu);
     }
+    if (options.file_size_limit >= 0) {
+      const auto bytes = static_cast<rlim_t>(options.file_size_limit);
+      const rlimit file_size{bytes, bytes};
+      setrlimit(RLIMIT_FSIZE, &file_size);
+    }
     for (int fd = 3; fd < 1024; ++fd) close(fd);  // the tool starts with 0 to 2 alone
     std::vector<char*> argv{const_cast<char*>(MARVIX_BINARY)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));

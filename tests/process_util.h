@@ -30,6 +30,7 @@ struct RunOptions {
   bool slow_nonblocking_pipes = false;
   int unread_ms = 0;
   unsigned cpu_seconds = 0;      // a limit on the processor time of the run; 0: none
+  long file_size_limit = -1;     // in bytes, as ulimit -f sets it; -1: none
   std::vector<std::string> env;  // NAME=VALUE
 };
 #ifdef MARVIX_HOSTILE_SYSTEM

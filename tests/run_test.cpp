@@ -108,6 +108,16 @@ TEST(Run, OutputThatCannotBeWritten) {
 #endif
   // Standard error closed: messages are dropped, the listing is unaffected.
   expect_run(run_marvix({f}, {.close_stderr = true}), 0, "", test::kWorkedListing);
+  // A file-size limit (ulimit -f) refuses writes past it, and never ends the
+  // run: on standard output that is an output error, and the file keeps
+  // what fitted; on standard error the messages are dropped, and the
+  // listing is whole.
+  const std::string paging = test::read_file(MARVIX_PAGING_LISTING);
+  expect_run(run_marvix({MARVIX_PAGING_SAMPLE}, {.file_size_limit = 1024}), 1,
+             banner() + dump_line(MARVIX_PAGING_SAMPLE) + "error: could not write output.\n",
+             paging.substr(0, 1024));
+  expect_run(run_marvix({MARVIX_PAGING_SAMPLE, "-p"}, {.stdout_path = "/dev/null", .file_size_limit = 0}), 0,
+             "");
 }
 
 TEST(Run, PauseWithoutATerminalStillPromptsAndGoesOn) {

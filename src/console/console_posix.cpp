@@ -66,10 +66,11 @@ volatile std::sig_atomic_t g_waiting = 0;
 bool g_handlers_installed = false;
 
 // Every catchable signal whose default action ends the process, whether
-// sent from elsewhere or raised by a fault.
+// sent from elsewhere or raised by a fault, but SIGPIPE and SIGXFSZ, which
+// the process ignores from the start (a refused write is a write error).
 constexpr int kFatalSignals[] = {
-    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT, SIGBUS,  SIGFPE,  SIGUSR1,
-    SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGSYS,
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT, SIGBUS,  SIGFPE, SIGUSR1,
+    SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGVTALRM, SIGPROF, SIGXCPU, SIGSYS,
 #ifdef SIGEMT
     SIGEMT,
 #endif

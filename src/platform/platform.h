@@ -21,9 +21,9 @@ inline constexpr int kStdErr = 2;
 extern const bool kStandardOutputCrlf;
 
 // Process setup, before anything is opened: a write to a pipe whose reader
-// has gone fails instead of ending the process, and a closed standard
-// output or error is occupied, so that no file opened later takes its
-// number.
+// has gone, or past the file-size limit, fails instead of ending the
+// process, and a closed standard output or error is occupied, so that no
+// file opened later takes its number.
 void setup_process();
 
 bool is_terminal(int fd);

@@ -18,8 +18,11 @@ namespace marvix {
 const bool kStandardOutputCrlf = false;
 
 void setup_process() {
-  // Output errors are seen as failed writes, never as a fatal signal.
+  // Output errors are seen as failed writes, never as a fatal signal: a
+  // pipe whose reader has gone (EPIPE), and a file that has reached the
+  // file-size limit (ulimit -f; EFBIG).
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   // With descriptor 1 or 2 closed, the debug file or the terminal opened
   // for the pause would take its number, and the listing or a message would
   // be written into it. Park /dev/null there instead (moved into place,
