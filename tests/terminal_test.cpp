@@ -368,17 +368,19 @@ TEST_P(Terminal, JobControlDuringThePause) {
   EXPECT_EQ(test::line_count(test::read_file(out)), 23);  // the first pause waits
   s.type("#");
 
-  // Stopped during the second pause, twice: the mode goes back first; after
-  // fg, where the shell has put its own mode back, raw mode returns and one
-  // key ends the pause.
+  // Stopped during the second pause by each stop signal, as kill, a
+  // debugger or a shell sends them: the mode goes back first; after fg,
+  // where the shell has put its own mode back, raw mode returns and one key
+  // ends the pause.
   ASSERT_TRUE(s.at_pause(2));
-  for (int stop = 1; stop <= 2; ++stop) {
-    kill(s.job, SIGTSTP);
+  const int stops[] = {SIGTSTP, SIGTTIN, SIGTTOU, SIGTSTP};
+  for (std::size_t stop = 0; stop < std::size(stops); ++stop) {
+    kill(s.job, stops[stop]);
     status = s.wait_job();
-    ASSERT_TRUE(WIFSTOPPED(status));
-    EXPECT_EQ(WSTOPSIG(status), SIGTSTP);
-    EXPECT_TRUE(s.mode_unchanged());
-    if (stop == 2) {  // bg first: the mode stays, and the wait's read stops the run again
+    ASSERT_TRUE(WIFSTOPPED(status)) << strsignal(stops[stop]);
+    EXPECT_EQ(WSTOPSIG(status), stops[stop]);
+    EXPECT_TRUE(s.mode_unchanged()) << strsignal(stops[stop]);
+    if (stop == 3) {  // bg first: the mode stays, and the wait's read stops the run again
       kill(s.job, SIGCONT);
       EXPECT_TRUE(WIFSTOPPED(s.wait_job()) && s.mode_unchanged());
     }

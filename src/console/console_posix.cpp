@@ -34,10 +34,11 @@ bool console_is_terminal() {
 // back, and the run must never be left stopped with no one to continue it:
 // - a signal that ends the process restores the mode first, and then ends
 //   the process as it would have without the handler;
-// - SIGTSTP restores the mode and then stops, and SIGCONT applies raw mode
-//   again while the wait goes on, so one key still ends the pause after fg;
-//   where the kernel discards the stop (an orphaned process group), raw
-//   mode returns at once;
+// - a stop (SIGTSTP, and SIGTTIN and SIGTTOU sent by kill, a debugger or
+//   a job-control shell) restores the mode and then stops, and SIGCONT
+//   applies raw mode again while the wait goes on, so one key still ends
+//   the pause after fg; where the kernel discards the stop (an orphaned
+//   process group), raw mode returns at once;
 // - a signal that the process inherited as ignored (nohup, background jobs
 //   of a non-interactive shell) stays ignored;
 // - a process in the background never touches the mode: the terminal then
@@ -214,7 +215,7 @@ void install_handlers() {
 #ifdef SIGRTMIN
   for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) install(sig, on_fatal_signal);
 #endif
-  install(SIGTSTP, on_stop_signal);
+  for (const int sig : {SIGTSTP, SIGTTIN, SIGTTOU}) install(sig, on_stop_signal);
   set_action(SIGCONT, on_continue);  // even if ignored: the kernel continues the process either way
 }
 
