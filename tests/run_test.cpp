@@ -1,6 +1,8 @@
 // End-to-end: the built binary, its exact console text, standard output and
 // exit status.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <sstream>
 
@@ -89,9 +91,14 @@ TEST(Run, EveryFailureHasItsMessageAndStatusOne) {
   const dbg::Bytes whole = test::worked_example();
   f = test::write_temp("cut.dbg", dbg::Bytes(whole.begin(), whole.end() - 8));  // inside the last name list
   expect_failure(run_marvix({f}), banner() + dump_line(f) + "error: unexpected end of file.\n");
-  // Endless devices stop at the size limit.
-  for (const char* device : {"/dev/zero", "/dev/urandom"}) {
-    expect_failure(run_marvix({device}), banner() + dump_line(device) + "error: out of memory.\n");
+  // Endless devices stop at the size limit, and a file of 3 GiB is refused
+  // from its size, also where file offsets were once 32 bits.
+  f = test::temp_path("three.dbg");
+  const int fd = open(f.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_EQ(ftruncate(fd, off_t{3} << 30), 0);  // sparse
+  close(fd);
+  for (const std::string& large : {std::string("/dev/zero"), std::string("/dev/urandom"), f}) {
+    expect_failure(run_marvix({large}), banner() + dump_line(large) + "error: out of memory.\n");
   }
 }
 
