@@ -100,10 +100,20 @@ TEST(Utf16, NamesComeBackUnchangedAndBadUtf8IsRefused) {
     EXPECT_EQ(std::u16string(back, utf16_from_utf8(utf8, size, back, valid)), name);
     EXPECT_TRUE(valid);
   }
-  char bytes[24];  // pairs at both ends of the surrogate ranges
-  const std::u16string text = u"\u00e9\u0800\U00010000\U0001F642\U0010FFFF";
-  EXPECT_EQ(std::string(bytes, utf8_from_utf16(text.data(), text.size(), bytes)),
-            "\xC3\xA9\xE0\xA0\x80\xF0\x90\x80\x80\xF0\x9F\x99\x82\xF4\x8F\xBF\xBF");
+  const struct {
+    std::u16string text;
+    std::string utf8;
+  } conversions[] = {
+      // Pairs at both ends of the surrogate ranges.
+      {u"\u00e9\u0800\U00010000\U0001F642\U0010FFFF",
+       "\xC3\xA9\xE0\xA0\x80\xF0\x90\x80\x80\xF0\x9F\x99\x82\xF4\x8F\xBF\xBF"},
+      // A pair followed by a unit above the surrogates.
+      {u"a\U0001F600\uFF01", "a\xF0\x9F\x98\x80\xEF\xBC\x81"},
+  };
+  for (const auto& c : conversions) {
+    char bytes[24];
+    EXPECT_EQ(std::string(bytes, utf8_from_utf16(c.text.data(), c.text.size(), bytes)), c.utf8);
+  }
   for (const std::string bad : {"\xC0\x80", "\xC1\xBF", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF",
                                 "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\x80", "\xE2\x82"}) {
     char16_t out[8];

@@ -35,6 +35,47 @@ TEST(Listing, WorkedExampleByteForByte) {
   EXPECT_TEXT(d.out, test::kWorkedListing);
 }
 
+TEST(Listing, RecordsWrittenOutByHand) {
+  // One record of each section, byte by byte, with no help from the
+  // format's constants or the test builder: an offset wrong in both would
+  // pass every other test. Reserved bytes and name slots hold 0xA5.
+  const std::string r4(4, '\xa5'), r8(8, '\xa5');
+  const std::string bytes = std::string("[tolvane|dbg|v1.00]\r\n\x1b", 22) +
+                            // [file], one record: kind 0x42 (INCLUDE, in parentheses) at 0, lines
+                            // -300 at 8, name slot at 24.
+                            std::string("[file]\x01\x00\x00\x00", 10) + "\x42" + std::string(7, '\xa5') +
+                            std::string("\xd4\xfe\xff\xff", 4) + r8 + r4 + r4 + std::string(20, '\xa5') +
+                            std::string("defs.inc\0", 9) +
+                            // [class], one record: kind 0x81 (PROC) at 0, parent NO_CLASS at 4,
+                            // start at 8, extent begin at 16 and end at 32, name slot at 48.
+                            std::string("[class]\x01\x00\x00\x00", 11) + "\x81" + std::string(3, '\xa5') +
+                            "\xff\xff\xff\xff" + "\x88\x77\x66\x55\x44\x33\x22\x11" +
+                            std::string("\x00\x00\x00\x00\x01\x00\x00\x00", 8) + r8 +
+                            std::string("\x80\x00\x00\x00\x01\x00\x00\x00", 8) + r8 + r4 +
+                            std::string(12, '\xa5') + std::string("init\0", 5) +
+                            // [label], one record: kind 0x48 (PC_FOFS) at 0, class 0 at 4, name
+                            // slot at 8, value at 24.
+                            std::string("[label]\x01\x00\x00\x00", 11) + "\x48" + std::string(3, '\xa5') +
+                            std::string("\x00\x00\x00\x00", 4) + r4 + std::string(12, '\xa5') +
+                            std::string("\xef\xbe\xad\xde\x00\x00\x00\x00", 8) + std::string(16, '\xa5') +
+                            std::string("entry\0", 6) + "[end]";
+  const test::Dump d = test::dump(dbg::Bytes(bytes.begin(), bytes.end()));
+  EXPECT_EQ(d.outcome, Outcome::ok);
+  EXPECT_EQ(d.out,
+            "[file]\n"
+            "item  lines    type         name\n"
+            "0     -300     INCLUDE      (defs.inc)\n"
+            "\n"
+            "[class]\n"
+            "item  type     start        size         name\n"
+            "0     PROC     0x1122334455667788 0x80         init\n"
+            "\n"
+            "[label]\n"
+            "item  type         value        name\n"
+            "0     PC_FOFS      0xdeadbeef   init.entry\n"
+            "\n");
+}
+
 TEST(Listing, ColumnsAndNameForms) {
   // An empty table prints nothing at all.
   EXPECT_EQ(listing_of({}, {}, {}), "");
