@@ -59,9 +59,10 @@ TEST(TerminalText, ControlCodesAreShownAndNothingElseChanges) {
       {"\xc2\x9b\xc2\x9d\xc2\x80", "M-BM-^[M-BM-^]M-BM-^@"},  // and in UTF-8
       {"\xc2\xa0\xc4\x80\xc4\x9b\xe2\x82\xac\xf0\x9f\x98\x80",
        "\xc2\xa0\xc4\x80\xc4\x9b\xe2\x82\xac\xf0\x9f\x98\x80"},
-      {"caf\xe9 \xa0\xbf", "caf\xe9 \xa0\xbf"},          // Latin-1, stray continuation bytes
-      {"\xe2\x9b", "\xe2M-^["},                          // a sequence cut short
-      {"\xc0\x9b\xe0\x82\x9b", "\xc0M-^[\xe0M-^BM-^["},  // overlong forms
+      {"caf\xe9 \xa0\xbf", "caf\xe9 \xa0\xbf"},                  // Latin-1, stray continuation bytes
+      {"\xe2\x9b", "\xe2M-^["},                                  // a sequence cut short
+      {"\xc0\x9b\xe0\x82\x9b", "\xc0M-^[\xe0M-^BM-^["},          // overlong forms
+      {"\xed\xa0\x9b\xed\xbf\x9d", "\xed\xa0M-^[\xed\xbfM-^]"},  // surrogates' forms
   };
   for (const auto& c : cases) {
     const char* p = c.in.data();

@@ -9,9 +9,9 @@
 //   and a letter (0x9B is CSI, ESC [), both as a byte on its own and in its
 //   UTF-8 form C2 80 to C2 9F: each byte as "M-" and the shown form of the
 //   byte less 0x80, so 0x9B shows as M-^[ and C2 9B as M-BM-^[.
-// Every other byte is unchanged: UTF-8 from U+00A0 up still displays, and
-// so do the bytes of other encodings from 0xA0 up. Files and pipes get the
-// raw bytes.
+// Every other byte is unchanged: the characters from U+00A0 up in UTF-8
+// still display, and so do the bytes of other encodings from 0xA0 up. Files
+// and pipes get the raw bytes.
 #pragma once
 
 #include <cstddef>
@@ -55,7 +55,11 @@ inline std::size_t shown_form(const char* in, const char* end, char* form, std::
   if (byte >= 0xC0) {
     std::uint32_t c = 0;
     const std::size_t length = utf8_sequence(in, static_cast<std::size_t>(end - in), c);
-    if (length > 0) {
+    // A surrogate's three-byte form (ED A0 80 to ED BF BF) is no character
+    // to a terminal, which meets its continuation bytes on their own: each
+    // byte is judged alone, so that ED A0 9B shows its 0x9B.
+    const bool surrogate = c >= 0xD800 && c <= 0xDFFF;
+    if (length > 0 && !surrogate) {
       taken = length;
       control = c < 0xA0;  // U+0080 to U+009F, the C1 controls
     }
