@@ -99,13 +99,13 @@ TEST(Run, EveryFailureHasItsMessageAndStatusOne) {
   std::vector<std::string> too_large{"/dev/zero", "/dev/urandom"};
   f = test::temp_path("three.dbg");
   const int fd = open(f.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::signal(SIGXFSZ, SIG_IGN);             // the limit then fails the call rather than ending the test
-  if (ftruncate(fd, off_t{3} << 30) == 0) {  // sparse
+  const auto disposition = std::signal(SIGXFSZ, SIG_IGN);  // the limit then fails the call, not the test
+  if (ftruncate(fd, off_t{3} << 30) == 0) {                // sparse
     too_large.push_back(f);
   } else {
     EXPECT_EQ(errno, EFBIG);
   }
-  std::signal(SIGXFSZ, SIG_DFL);
+  std::signal(SIGXFSZ, disposition);
   close(fd);
   for (const std::string& large : too_large) {
     expect_failure(run_marvix({large}), banner() + dump_line(large) + "error: out of memory.\n");
