@@ -293,10 +293,10 @@ TEST_P(Terminal, PauseWaitsForOneKeyWithoutEcho) {
   EXPECT_EQ(test::line_count(test::read_file(out)), 23);
   EXPECT_EQ(s.occurrences("press a key..."), 1);  // on the terminal once, though standard error is there too
 
-  // One key ends one pause, with whatever comes with it: keys typed ahead,
-  // and the rest of a cursor key's bytes, so the third pause waits again.
-  // Ctrl+Z and Ctrl+C are keys like any other here: they neither stop nor
-  // end the run.
+  // One key ends one pause: keys typed with it, and the rest of a cursor
+  // key's bytes, go as the next wait begins, so the third pause waits
+  // again. Ctrl+Z and Ctrl+C are keys like any other here: they neither
+  // stop nor end the run.
   const std::size_t seen = s.screen.size();
   s.type("\x1azz");
   ASSERT_TRUE(s.at_pause(2));
