@@ -304,10 +304,16 @@ TEST_P(Terminal, PauseWaitsForOneKeyWithoutEcho) {
   ASSERT_TRUE(s.at_pause(3));
   EXPECT_TRUE(s.still_waiting());
   EXPECT_EQ(test::line_count(test::read_file(out)), 69 + 2 * 3);
-  s.type("\x03");
+  s.type("\x03zz");
   EXPECT_TRUE(exited_with(s.wait_job(), 0));
   EXPECT_TRUE(s.mode_unchanged());
   EXPECT_EQ(test::line_count(test::read_file(out)), 73 + 3 * 3);
+  // What came with the last key is not left for the shell to read.
+  const int terminal = open(ptsname(s.master), O_RDWR | O_NOCTTY);
+  int queued = -1;
+  EXPECT_EQ(ioctl(terminal, FIONREAD, &queued), 0);
+  EXPECT_EQ(queued, 0);
+  close(terminal);
   EXPECT_EQ(s.screen.find_first_of("z[", seen), std::string::npos);  // no key was echoed
 }
 
