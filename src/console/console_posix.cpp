@@ -248,15 +248,19 @@ struct RawMode {
     }
     g_waiting = 1;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
-    // Keys typed before the prompt (during the listing, or ahead of it) go
-    // with the switch (TCSAFLUSH), so that only a key pressed after the
-    // prompt ends the wait. Should the process have been stopped and sent to
-    // the background meanwhile, this stops it again until it is continued;
-    // an interrupted call is made again.
+    // Should the process have been stopped and sent to the background
+    // meanwhile, this stops it again until it is continued; an interrupted
+    // call is made again.
     int set = 0;
-    while ((set = tcsetattr(g_tty, TCSAFLUSH, &g_raw_mode)) != 0 && errno == EINTR) {
+    while ((set = tcsetattr(g_tty, TCSANOW, &g_raw_mode)) != 0 && errno == EINTR) {
     }
     active = set == 0;
+    // Keys typed before the prompt (during the listing, or ahead of it) are
+    // discarded, so that only a key pressed after the prompt ends the wait.
+    // Not with TCSAFLUSH: on a pseudo-terminal it misses a key the terminal
+    // has sent that the kernel has not yet queued for reading; tcflush
+    // discards that one too.
+    if (active) tcflush(g_tty, TCIFLUSH);
   }
 
   ~RawMode() {
