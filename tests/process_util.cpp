@@ -17,13 +17,16 @@ namespace test {
 
 namespace {
 
-// One malloc arena for the whole test program: a thread's arena (the image
-// tests start one) keeps address space from which a child under a memory
-// budget could allocate without asking the system, and the budget would
-// not hold.
-[[maybe_unused]] const bool g_one_arena = [] {
-#ifdef M_ARENA_MAX
+// A child under a memory budget must ask the system for what it allocates,
+// or the budget would not hold. So the whole test program keeps no large
+// free memory to allocate from: one malloc arena (a thread's arena, which
+// the image tests start, keeps address space of its own), and large blocks
+// always mapped and unmapped, never left in the heap once freed (glibc's
+// threshold would otherwise rise with each large block freed).
+[[maybe_unused]] const bool g_no_spare_heap = [] {
+#ifdef M_ARENA_MAX  // glibc
   mallopt(M_ARENA_MAX, 1);
+  mallopt(M_MMAP_THRESHOLD, 128 << 10);
 #endif
   return true;
 }();
@@ -126,13 +129,10 @@ pid_t fork_with_memory_budget(std::size_t budget, const std::string& out, const 
   if (child != 0) return child;
   dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
   dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-#ifdef M_MMAP_THRESHOLD
-  // The heap as in a new process: what earlier tests freed is given back
-  // before the address space is counted (or a later free could give it
-  // back, and widen the budget), and large allocations come fresh from the
-  // system rather than from freed heap memory already counted.
+#ifdef M_ARENA_MAX
+  // What earlier tests freed is given back before the address space is
+  // counted, or a later free could give it back and widen the budget.
   malloc_trim(0);
-  mallopt(M_MMAP_THRESHOLD, 128 << 10);
 #endif
   std::size_t pages = 0;
   if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
