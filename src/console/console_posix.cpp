@@ -257,9 +257,10 @@ struct RawMode {
     active = set == 0;
     // Keys typed before the prompt (during the listing, or ahead of it) are
     // discarded, so that only a key pressed after the prompt ends the wait.
-    // Not with TCSAFLUSH: on a pseudo-terminal it misses a key the terminal
-    // has sent that the kernel has not yet queued for reading; tcflush
-    // discards that one too.
+    // Not with TCSAFLUSH: Linux then discards only what it has queued for
+    // reading, not keys still on their way in (just typed, or held back
+    // behind a full queue). After the switch, so that no key comes in
+    // between to be read raw.
     if (active) tcflush(g_tty, TCIFLUSH);
   }
 
