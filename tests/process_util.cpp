@@ -23,8 +23,8 @@ namespace {
 // the image tests start, keeps address space of its own), and large blocks
 // always mapped and unmapped, never left in the heap once freed (glibc's
 // threshold would otherwise rise with each large block freed). Small freed
-// blocks remain, up to about 1 MiB after a whole run, so a budget is that
-// much looser for small allocations; none settles a budget here.
+// blocks remain, so a budget is a little looser for small allocations; none
+// settles a budget here.
 [[maybe_unused]] const bool g_no_spare_heap = [] {
 #ifdef __GLIBC__
   mallopt(M_ARENA_MAX, 1);

@@ -296,9 +296,9 @@ TEST_P(Terminal, PauseWaitsForOneKeyWithoutEcho) {
   EXPECT_EQ(s.occurrences("press a key..."), 1);  // on the terminal once, though standard error is there too
 
   // One key ends one pause: keys typed with it, and the rest of a cursor
-  // key's bytes, go as the next wait begins, so the third pause waits
-  // again. Ctrl+Z and Ctrl+C are keys like any other here: they neither
-  // stop nor end the run.
+  // key's bytes, are discarded (with the key, or at the latest as the next
+  // wait begins), so the third pause waits again. Ctrl+Z and Ctrl+C are
+  // keys like any other here: they neither stop nor end the run.
   const std::size_t seen = s.screen.size();
   s.type("\x1azz");
   ASSERT_TRUE(s.at_pause(2));
@@ -312,6 +312,7 @@ TEST_P(Terminal, PauseWaitsForOneKeyWithoutEcho) {
   EXPECT_EQ(test::line_count(test::read_file(out)), 73 + 3 * 3);
   // What came with the last key is not left for the shell to read.
   const int terminal = open(ptsname(s.master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
   int queued = -1;
   EXPECT_EQ(ioctl(terminal, FIONREAD, &queued), 0);
   EXPECT_EQ(queued, 0);

@@ -58,8 +58,7 @@ inline std::size_t shown_form(const char* in, const char* end, char* form, std::
     // A surrogate's three-byte form (ED A0 80 to ED BF BF) is no character
     // to a terminal, which meets its continuation bytes on their own: each
     // byte is judged alone, so that ED A0 9B shows its 0x9B.
-    const bool surrogate = c >= 0xD800 && c <= 0xDFFF;
-    if (length > 0 && !surrogate) {
+    if (length > 0 && (c < 0xD800 || c > 0xDFFF)) {
       taken = length;
       control = c < 0xA0;  // U+0080 to U+009F, the C1 controls
     }

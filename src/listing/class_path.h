@@ -16,8 +16,8 @@ namespace marvix {
 // walked so far. Paths are also remembered as they are first printed, so
 // that a million labels in deep classes do not walk the same parents a
 // million times: that takes where each class's path starts in the cache and
-// how long it is, and the path text, a budget of 512 bytes a class (4 KiB
-// to 4 MiB). Paths past the budget, or all of them when the text's memory
+// how long it is, and the path text, a budget of 512 bytes a class (at
+// least 4 KiB, at most 4 MiB). Paths past the budget, or all of them when the text's memory
 // cannot be had, are walked for every row.
 struct ClassPaths {
   static constexpr std::size_t kCacheTextPerClass = 512;

@@ -33,8 +33,7 @@ std::size_t utf8_from_utf16(const Unit* in, std::size_t count, char* out) {
 // bytes), or 0 where no sequence begins there: a stray or missing
 // continuation byte, an overlong form, or a code point past U+10FFFF. Its
 // code point in `c`. A surrogate's three-byte form counts as a sequence, so
-// that Windows names with lone surrogates come back unchanged; a caller
-// that needs characters a terminal shows refuses it itself.
+// that Windows names with lone surrogates come back unchanged.
 inline std::size_t utf8_sequence(const char* in, std::size_t size, std::uint32_t& c) {
   const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(in[i]); };
   c = byte(0);
