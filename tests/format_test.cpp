@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "console/terminal_text.h"
 #include "dbg_builder.h"
-#include "platform/utf16.h"
+#include "text/terminal_text.h"
+#include "text/utf8.h"
 
 using namespace marvix;
 

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "console/console.h"
-#include "platform/utf16.h"
+#include "text/utf8.h"
 
 namespace marvix {
 

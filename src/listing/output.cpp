@@ -1,6 +1,6 @@
 #include "listing/output.h"
 
-#include "console/terminal_text.h"
+#include "text/terminal_text.h"
 
 namespace marvix {
 

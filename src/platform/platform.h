@@ -73,7 +73,7 @@ struct Free {
 };
 
 // Windows only: the arguments, which Windows hands over as UTF-16, in UTF-8
-// (see utf16.h), with a null after the last. False when the memory cannot
+// (see text/utf8.h), with a null after the last. False when the memory cannot
 // be had.
 struct Arguments {
   std::unique_ptr<char*[]> values;

@@ -17,7 +17,7 @@
 #include <utility>
 
 #include "platform/platform.h"
-#include "platform/utf16.h"
+#include "text/utf8.h"
 
 namespace marvix {
 

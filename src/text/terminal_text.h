@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/utf16.h"
+#include "text/utf8.h"
 
 namespace marvix {
 
