@@ -116,7 +116,12 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) 
   if (piped) {
     close(out_pipe[1]);
     close(err_pipe[1]);
-    if (options.unread_ms > 0) usleep(static_cast<useconds_t>(options.unread_ms) * 1000);
+    if (options.unread_until_asleep) {
+      eventually([&] {
+        const char state = process_state(child);
+        return state == 'S' || state == 'Z';
+      });
+    }
     drain_slowly(out_pipe[0], err_pipe[0], run);
   }
   wait_for(child, run);
@@ -124,6 +129,14 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) 
   if (options.stdout_path.empty()) run.out = read_file(out_path);
   run.err = read_file(err_path);
   return run;
+}
+
+char process_state(pid_t pid) {
+  // The state follows the command's name, which is in parentheses and may
+  // hold anything, ") " included.
+  const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t end = stat.rfind(") ");
+  return end == std::string::npos || end + 2 >= stat.size() ? 0 : stat[end + 2];
 }
 
 pid_t fork_with_memory_budget(std::size_t budget, const std::string& out, const std::string& err) {

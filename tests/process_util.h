@@ -25,10 +25,10 @@ struct RunOptions {
   std::string stdout_path;  // empty: captured; "-": closed
   bool close_stderr = false;
   bool stderr_to_stdout = false;  // 2>&1: both into one pipe, captured as `out`
-  // Standard output and error are non-blocking pipes, drained slowly, and
-  // only after `unread_ms`.
+  // Standard output and error are non-blocking pipes, drained slowly; with
+  // `unread_until_asleep`, only once the run sleeps, waiting for them.
   bool slow_nonblocking_pipes = false;
-  int unread_ms = 0;
+  bool unread_until_asleep = false;
   unsigned cpu_seconds = 0;      // a limit on the processor time of the run; 0: none
   long file_size_limit = -1;     // in bytes, as ulimit -f sets it; -1: none
   std::vector<std::string> env;  // NAME=VALUE
@@ -38,6 +38,20 @@ struct RunOptions {
 inline const std::string kHostileSystem = "LD_PRELOAD=" MARVIX_HOSTILE_SYSTEM;
 #endif
 Run run_marvix(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// What a process does that shows nowhere but in the kernel's state (a
+// terminal's mode, whether a process sleeps) is polled for, for at most
+// 20 s, until `condition` holds.
+template <typename Condition>
+bool eventually(Condition condition) {
+  for (int i = 0; i < 20000 && !condition(); ++i) usleep(1000);
+  return condition();
+}
+
+// The state of a process as /proc shows it: 'R' running, 'S' asleep,
+// waiting for something only another process can end ('T' stopped, 'Z'
+// ended); 0 where it cannot be read.
+char process_state(pid_t pid);
 
 // Forks a child whose standard output and error go to the given files and
 // whose address space may grow by only `budget` bytes beyond what it holds

@@ -238,13 +238,13 @@ TEST(Run, NonBlockingPipesTakeEverything) {
 }
 
 TEST(Run, AFullPipeIsWaitedOn) {
-  // Waited on, not tried again and again: a reader that takes nothing for
-  // a second and a half costs the run no processor time to speak of, and a
-  // write that spins is ended by the processor-time limit.
+  // Waited on, not tried again and again: the reader takes nothing until
+  // the run sleeps, which a write that spins never does; the processor-time
+  // limit ends it.
   const std::vector<dbg::Label> labels(5000, {1, dbg::NO_CLASS, 0x1234, "some_label_name"});
   const std::string f = test::write_temp("unread.dbg", dbg::debug_file({}, {}, labels));
   const test::Run unread =
-      run_marvix({f}, {.slow_nonblocking_pipes = true, .unread_ms = 1500, .cpu_seconds = 1});
+      run_marvix({f}, {.slow_nonblocking_pipes = true, .unread_until_asleep = true, .cpu_seconds = 1});
   EXPECT_EQ(unread.status, 0) << "ended by signal " << unread.signal;
   EXPECT_EQ(test::line_count(unread.out), 5003);
 }

@@ -1,14 +1,12 @@
-// The console on POSIX systems, in three parts: the channel (messages on
-// standard error), the mode guard (the terminal's raw mode for one wait,
-// and the signals, job control and hang-ups around it), and the key read
-// on the controlling terminal.
+// The console on POSIX systems: the channel (messages on standard error)
+// and the key wait on the controlling terminal.
 #include <fcntl.h>
+#include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
-#include <ctime>
 
 #include "console/console.h"
 #include "platform/platform.h"
@@ -26,87 +24,125 @@ bool console_is_terminal() {
 }
 
 // ---------------------------------------------------------------------------
-// The mode guard.
+// The key wait.
 //
 // During the wait the terminal is raw: no line editing, no echo, and no
-// signal keys, so Ctrl+C and Ctrl+Z are just keys that end the wait.
-// Whatever happens to the process meanwhile, the terminal must get its mode
-// back, and the run must never be left stopped with no one to continue it:
-// - a signal that ends the process restores the mode first, and then ends
-//   the process as it would have without the handler;
-// - a stop (SIGTSTP, and SIGTTIN and SIGTTOU sent by kill, a debugger or
-//   a job-control shell) restores the mode and then stops, and SIGCONT
-//   applies raw mode again while the wait goes on, so one key still ends
-//   the pause after fg; where the kernel discards the stop (an orphaned
-//   process group), raw mode returns at once;
-// - a signal that the process inherited as ignored (nohup, background jobs
-//   of a non-interactive shell) stays ignored;
-// - a process in the background never touches the mode: the terminal then
-//   belongs to the foreground job, and tcsetattr would stop the process with
-//   SIGTTOU, even inside a handler. A run that reaches the pause in the
-//   background stops there, as any terminal program does, and waits once it
-//   is brought to the foreground;
+// signal keys, so Ctrl+C and Ctrl+Z are keys that end the wait. Whatever
+// happens to the process meanwhile, the terminal gets its mode back, and
+// the run is never left stopped with no one to continue it.
+//
+// The signal handlers only record what came. The wait holds every signal
+// and lets them in only where it waits: in pselect, for the prompt to go
+// out and the key to come, and while it is stopped. So no signal can fall
+// between a check and the wait, and the loop does the rest in ordinary
+// code:
+// - a signal that ends the process: the saved mode back, then the process
+//   ends by that signal, as it would have without the wait;
+// - a stop (SIGTSTP, and SIGTTIN and SIGTTOU sent by kill, a debugger or a
+//   shell): the saved mode back, then the stop; on return raw mode again
+//   and the prompt again, which the shell has written over. Where the
+//   kernel discards the stop (an orphaned process group: exec marvix,
+//   script -c, ssh -t), the loop simply goes on;
+// - SIGCONT after a stop that could not be caught (SIGSTOP): the shell has
+//   put its own mode back, so raw mode and the prompt again;
+// - in the background the mode is never touched: the terminal belongs to
+//   the foreground job. The run stops, as any program that touched the
+//   terminal would, and waits once it is brought to the foreground;
 // - a terminal that has hung up, or cannot be asked whose it is, ends the
-//   wait at once: no stop, no mode change, and the listing goes on.
-// The handlers are installed at the first wait and stay for the run: with
-// no wait on, each does what the default action does. They use
-// async-signal-safe calls only and keep errno. Signal sets start empty
-// ({}), so that no path can ever read one uninitialised.
+//   wait at once.
+// The handlers are in place only during a wait, and only for signals that
+// the run started with their default action: one inherited as ignored stays
+// ignored, one inherited as held stays held. Signals that report a fault of
+// the program itself (SIGSEGV, SIGABRT and the like) are left alone.
 
 namespace {
 
 // The terminal, opened on the first wait and kept for the run; -1 once we
 // know there is none (no controlling terminal, as under setsid or in CI).
+// Non-blocking: the wait's only blocking call is pselect.
 int g_tty = -2;
 
-// Set for the length of one wait (g_waiting is zero outside one).
-termios g_saved_mode{};
-termios g_raw_mode{};
-volatile std::sig_atomic_t g_waiting = 0;
+// What the handlers record, one signal of each kind. Two of a kind need no
+// more than one: either ends, or stops, the process alike.
+volatile std::sig_atomic_t g_ending = 0;
+volatile std::sig_atomic_t g_stopping = 0;
+volatile std::sig_atomic_t g_continued = 0;
 
-bool g_handlers_installed = false;
+void on_ending(int sig) { g_ending = sig; }
+void on_stopping(int sig) { g_stopping = sig; }
+void on_continued(int) { g_continued = 1; }
 
-// Every catchable signal whose default action ends the process, whether
-// sent from elsewhere or raised by a fault, but SIGPIPE and SIGXFSZ, which
-// the process ignores from the start (a refused write is a write error).
-constexpr int kFatalSignals[] = {
-    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT, SIGBUS,  SIGFPE, SIGUSR1,
-    SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGVTALRM, SIGPROF, SIGXCPU, SIGSYS,
-#ifdef SIGEMT
-    SIGEMT,
-#endif
-#ifdef SIGSTKFLT
-    SIGSTKFLT,
-#endif
+// The signals whose default action ends the process and that come from
+// elsewhere, but SIGPIPE and SIGXFSZ, which the run ignores (a refused
+// write is a write error), and the real-time signals (below).
+constexpr int kEndingSignals[] = {
+    SIGHUP,  SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
 #ifdef __linux__  // fatal on Linux, not everywhere
-    SIGPOLL,   SIGPWR,
+    SIGPOLL, SIGPWR,
 #endif
 };
 
-// Every signal is held while the mode and the handlers change together, so
-// that none finds one without the other, and while a handler runs, so that
-// none interrupts another halfway.
-sigset_t every_signal() {
-  sigset_t all{};
-  sigfillset(&all);
-  return all;
+constexpr int kStoppingSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
+
+void set_action(int sig, void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigfillset(&action.sa_mask);
+  sigaction(sig, &action, nullptr);
 }
 
-// Holds every signal; returns the mask to put back.
-sigset_t hold_every_signal() {
-  const sigset_t all = every_signal();
-  sigset_t previous{};
-  sigprocmask(SIG_BLOCK, &all, &previous);
-  return previous;
+// Swaps the default action of `sig` for `handler`, or back: a signal that
+// has neither is left as it is.
+void swap_action(int sig, void (*from)(int), void (*to)(int)) {
+  struct sigaction now {};
+  if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler == from) set_action(sig, to);
 }
 
-// A set of one signal.
-sigset_t signal_set(int sig) {
-  sigset_t one{};
-  sigemptyset(&one);
-  sigaddset(&one, sig);
-  return one;
+void swap_all(bool into_wait) {
+  const auto swap = [into_wait](int sig, void (*handler)(int)) {
+    if (into_wait) {
+      swap_action(sig, SIG_DFL, handler);
+    } else {
+      swap_action(sig, handler, SIG_DFL);
+    }
+  };
+  for (const int sig : kEndingSignals) swap(sig, on_ending);
+#ifdef SIGRTMIN
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) swap(sig, on_ending);
+#endif
+  for (const int sig : kStoppingSignals) swap(sig, on_stopping);
 }
+
+// One wait's hold on the signals: the handlers in place and every signal
+// held. At its end each is as the run had it, and one that came since the
+// wait last let signals in comes now, with that action.
+struct SignalHold {
+  sigset_t before{};  // the run's own mask: what the wait lets in
+  sigset_t held{};
+  struct sigaction continue_action {};  // SIGCONT's before: it is taken even if ignored
+
+  SignalHold() {
+    sigfillset(&held);
+    sigprocmask(SIG_BLOCK, &held, &before);
+    g_ending = 0;
+    g_stopping = 0;
+    g_continued = 0;
+    swap_all(true);
+    // The kernel continues a stopped process even when SIGCONT is ignored:
+    // the wait must know.
+    struct sigaction action {};
+    action.sa_handler = on_continued;
+    sigfillset(&action.sa_mask);
+    sigaction(SIGCONT, &action, &continue_action);
+  }
+  ~SignalHold() {
+    sigaction(SIGCONT, &continue_action, nullptr);
+    swap_all(false);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+  }
+  SignalHold(const SignalHold&) = delete;
+  SignalHold& operator=(const SignalHold&) = delete;
+};
 
 // Whose the terminal is. A terminal that has hung up answers no more (EIO),
 // and neither does one the process no longer belongs to.
@@ -118,194 +154,165 @@ Owner terminal_owner() {
   return group == getpgrp() ? Owner::us : Owner::other;
 }
 
-// Puts the saved mode back, if it is still ours to restore. Every signal is
-// held here, SIGTTOU too: should the process be moved to the background
-// right after the check, the call still does not stop it.
-void restore_mode() {
-  if (g_waiting != 0 && terminal_owner() == Owner::us) tcsetattr(g_tty, TCSANOW, &g_saved_mode);
-}
+// The terminal's mode for one wait: raw while it waits for the key, the
+// saved mode back at its end and before every stop, if the terminal is
+// still ours to change.
+struct TerminalMode {
+  termios saved{};
+  termios raw{};
+  bool have_saved = false;
+  bool is_raw = false;
 
-// Raw mode again for a wait that goes on, if the terminal is ours.
-void reapply_raw_mode() {
-  if (g_waiting != 0 && terminal_owner() == Owner::us) tcsetattr(g_tty, TCSANOW, &g_raw_mode);
-}
-
-void set_action(int sig, void (*handler)(int)) {
-  struct sigaction action {};
-  action.sa_handler = handler;
-  action.sa_flags = SA_RESTART;
-  action.sa_mask = every_signal();
-  sigaction(sig, &action, nullptr);
-}
-
-// Takes the signal's default action at once, inside the handler that
-// holds every other signal: no handler can run after it (a SIGCONT that
-// would make the terminal raw again, say) before the process ends or
-// stops.
-void take_default_action(int sig) {
-  set_action(sig, SIG_DFL);
-  raise(sig);
-  const sigset_t only = signal_set(sig);
-  sigprocmask(SIG_UNBLOCK, &only, nullptr);
-}
-
-void on_fatal_signal(int sig) {
-  restore_mode();
-  take_default_action(sig);  // the process ends here
-}
-
-// Whether SIGCONT waits while it is held: the sign that the process was
-// stopped and has been continued since.
-bool continue_pending() {
-  sigset_t pending{};
-  sigpending(&pending);
-  return sigismember(&pending, SIGCONT) == 1;
-}
-
-void on_stop_signal(int sig) {
-  const int saved_errno = errno;
-  restore_mode();
-  take_default_action(sig);  // the process stops here
-  set_action(sig, on_stop_signal);
-  // ... unless its process group is orphaned (the run leads its own
-  // session: exec marvix, ssh -t, script -c), where the kernel discards the
-  // stop and no SIGCONT will come: the wait goes on, raw.
-  if (!continue_pending()) reapply_raw_mode();
-  errno = saved_errno;  // SIGCONT, held until now, comes next
-}
-
-// Continued: if it is in the foreground, the shell has put its own mode
-// back. (In the background the next read stops the process again, until
-// it is brought to the foreground and continued once more.)
-void on_continue(int) {
-  const int saved_errno = errno;
-  reapply_raw_mode();
-  errno = saved_errno;
-}
-
-// Stops the process group, as the kernel does when a background process
-// changes its terminal's mode, unless no stop can come: SIGTTOU ignored or
-// held off, or an orphaned process group, where the kernel discards the
-// signal. True once the process has been stopped and continued.
-bool stop_in_background() {
-  struct sigaction ttou {};
-  sigset_t mask{};
-  sigaction(SIGTTOU, nullptr, &ttou);
-  sigprocmask(SIG_BLOCK, nullptr, &mask);
-  if (ttou.sa_handler == SIG_IGN || sigismember(&mask, SIGTTOU) == 1) return false;
-  const sigset_t cont = signal_set(SIGCONT);
-  sigprocmask(SIG_BLOCK, &cont, nullptr);
-  kill(0, SIGTTOU);  // delivered, and the process stopped, before kill returns
-  const bool stopped = continue_pending();
-  sigprocmask(SIG_SETMASK, &mask, nullptr);
-  return stopped;
-}
-
-// A signal inherited as ignored stays ignored.
-void install(int sig, void (*handler)(int)) {
-  struct sigaction previous {};
-  sigaction(sig, nullptr, &previous);
-  if (previous.sa_handler != SIG_IGN) set_action(sig, handler);
-}
-
-// The fatal signals, the real-time ones where the system has them, SIGTSTP
-// and SIGCONT.
-void install_handlers() {
-  for (const int sig : kFatalSignals) install(sig, on_fatal_signal);
-#ifdef SIGRTMIN
-  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) install(sig, on_fatal_signal);
-#endif
-  for (const int sig : {SIGTSTP, SIGTTIN, SIGTTOU}) install(sig, on_stop_signal);
-  set_action(SIGCONT, on_continue);  // even if ignored: the kernel continues the process either way
-}
-
-// Raw mode for the length of one wait.
-struct RawMode {
-  bool active = false;
-
-  RawMode() {
-    // In the background the run stops, as it would on touching the
-    // terminal, until it is brought to the foreground. Only in the
-    // foreground is the mode read the one to keep: a shell at its prompt may
-    // have the terminal in a mode of its own. Where no stop can come, the
-    // terminal is not ours to change, and there is no wait.
-    for (;;) {
-      const Owner owner = terminal_owner();
-      if (owner == Owner::us) break;
-      if (owner == Owner::unknown || !stop_in_background()) return;
+  // Only in the foreground is the mode read the one to keep: a shell at
+  // its prompt may have the terminal in a mode of its own.
+  bool enter() {
+    if (!have_saved) {
+      if (tcgetattr(g_tty, &saved) != 0) return false;
+      raw = saved;
+      raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+      raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
+      raw.c_cc[VMIN] = 1;
+      raw.c_cc[VTIME] = 0;
+      have_saved = true;
     }
-    if (tcgetattr(g_tty, &g_saved_mode) != 0) return;
-    g_raw_mode = g_saved_mode;
-    g_raw_mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
-    g_raw_mode.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
-    g_raw_mode.c_cc[VMIN] = 1;
-    g_raw_mode.c_cc[VTIME] = 0;
-
-    const sigset_t previous = hold_every_signal();
-    if (!g_handlers_installed) {
-      install_handlers();
-      g_handlers_installed = true;
-    }
-    g_waiting = 1;
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
-    // Should the process have been stopped and sent to the background
-    // meanwhile, this stops it again until it is continued; an interrupted
-    // call is made again.
-    int set = 0;
-    while ((set = tcsetattr(g_tty, TCSANOW, &g_raw_mode)) != 0 && errno == EINTR) {
-    }
-    active = set == 0;
-    // Keys typed before the prompt (during the listing, or ahead of it) are
-    // discarded, so that only a key pressed after the prompt ends the wait.
-    // Not with TCSAFLUSH: Linux then discards only what it has queued for
-    // reading, not keys still on their way in (just typed, or held back
-    // behind a full queue). After the switch, so that no key comes in
-    // between to be read raw.
-    if (active) tcflush(g_tty, TCIFLUSH);
+    is_raw = tcsetattr(g_tty, TCSANOW, &raw) == 0;
+    return is_raw;
   }
-
-  ~RawMode() {
-    const sigset_t previous = hold_every_signal();
-    restore_mode();
-    g_waiting = 0;
-    // A signal held meanwhile now comes with the mode back.
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
+  void leave() {
+    if (is_raw && terminal_owner() == Owner::us) tcsetattr(g_tty, TCSANOW, &saved);
+    is_raw = false;
   }
-  RawMode(const RawMode&) = delete;
-  RawMode& operator=(const RawMode&) = delete;
+  ~TerminalMode() { leave(); }
 };
 
-// ---------------------------------------------------------------------------
-// The key read.
+// Lets in what the wait lets in, and with it `sig`, whose default action
+// is restored for the moment: the process ends here.
+void end_by(int sig, const SignalHold& hold) {
+  set_action(sig, SIG_DFL);
+  kill(getpid(), sig);
+  sigset_t let_in = hold.before;
+  sigdelset(&let_in, sig);
+  sigprocmask(SIG_SETMASK, &let_in, nullptr);
+}
 
-// Waits for a key. Cursor and function keys send several bytes (ESC [ A),
-// which may arrive a little apart: once the first byte is in, whatever
-// comes within 25 ms is part of the same key, and it is discarded with
-// any keys typed ahead, so that none of it reaches the shell after the
-// last wait. A terminal that has gone away ends the wait.
-void read_key() {
+// Stops the process (`whom` is its id), or with `whom` 0 its whole group,
+// by `sig`, as the signal's default action would, letting in what the
+// wait lets in, and SIGCONT. True when the process was stopped and has been continued; false
+// where the kernel discarded the stop. (Generating a stop discards a
+// SIGCONT that waits, so only a later one counts.)
+bool stop_by(int sig, pid_t whom, const SignalHold& hold) {
+  set_action(sig, SIG_DFL);
+  g_continued = 0;
+  kill(whom, sig);
+  sigset_t let_in = hold.before;
+  sigdelset(&let_in, sig);
+  sigdelset(&let_in, SIGCONT);
+  sigprocmask(SIG_SETMASK, &let_in, nullptr);  // stopped here until continued
+  sigprocmask(SIG_SETMASK, &hold.held, nullptr);
+  set_action(sig, on_stopping);
+  return g_continued != 0;
+}
+
+// Whether a run in the background can stop until it is brought to the
+// foreground. Not where SIGTTOU came ignored (nohup, background jobs of a
+// non-interactive shell) or held: then nothing stops it from changing the
+// mode of a terminal that is not its own, so it must not wait.
+bool can_stop_in_background(const SignalHold& hold) {
+  struct sigaction ttou {};
+  sigaction(SIGTTOU, nullptr, &ttou);
+  return ttou.sa_handler == on_stopping && sigismember(&hold.before, SIGTTOU) != 1;
+}
+
+// Reads the key. One byte is enough: the rest of a cursor or function
+// key's sequence (ESC [ A), and any keys typed with it, are discarded, so
+// that none of it reaches the shell after the last wait; bytes that come
+// later are discarded by the next wait as it begins. True when the wait is
+// over: a key came, or the terminal has gone away.
+bool read_key() {
   char key = 0;
-  ssize_t got = 0;
-  while ((got = read(g_tty, &key, 1)) == -1 && errno == EINTR) {
-  }
-  if (got != 1) return;
-  const timespec burst{0, 25'000'000};
-  nanosleep(&burst, nullptr);
-  tcflush(g_tty, TCIFLUSH);
+  const ssize_t got = read(g_tty, &key, 1);
+  if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return false;
+  if (got == 1) tcflush(g_tty, TCIFLUSH);
+  return true;
+}
+
+// Writes what it can of the prompt; returns how much of it stands.
+std::size_t show(std::string_view prompt, std::size_t shown) {
+  const ssize_t done = write(g_tty, prompt.data() + shown, prompt.size() - shown);
+  if (done > 0) return shown + static_cast<std::size_t>(done);
+  if (done < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return shown;
+  return prompt.size();  // a terminal that takes nothing: the prompt is dropped
 }
 
 }  // namespace
 
 bool console_can_wait() {
-  if (g_tty == -2) g_tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (g_tty == -2) g_tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (g_tty >= FD_SETSIZE) {  // beyond what pselect can watch: a parent left that many open
+    close(g_tty);
+    g_tty = -1;
+  }
   return g_tty >= 0;
 }
 
 void console_pause(std::string_view prompt) {
-  RawMode raw;
-  // Raw mode comes first, so that no key typed after the prompt is echoed.
-  write_all(g_tty, prompt.data(), prompt.size());
-  if (raw.active) read_key();
+  SignalHold hold;
+  TerminalMode mode;  // left before the signals are given back
+  bool key_wanted = true;
+  bool first = true;
+  std::size_t shown = 0;
+  for (;;) {
+    if (g_ending != 0) {
+      const int sig = g_ending;
+      g_ending = 0;
+      mode.leave();
+      end_by(sig, hold);
+    }
+    if (g_stopping != 0) {
+      const int sig = g_stopping;
+      g_stopping = 0;
+      mode.leave();
+      stop_by(sig, getpid(), hold);
+    }
+    if (g_continued != 0) {
+      g_continued = 0;
+      mode.is_raw = false;
+    }
+    if (key_wanted && !mode.is_raw) {
+      const Owner owner = terminal_owner();
+      if (owner == Owner::other && can_stop_in_background(hold) && stop_by(SIGTTOU, 0, hold)) continue;
+      key_wanted = owner == Owner::us && mode.enter();
+      if (key_wanted) {
+        // Keys typed before the prompt (during the listing, or ahead of
+        // it) are discarded, so that only a key pressed after the prompt
+        // ends the wait. Not with TCSAFLUSH: Linux then discards only what
+        // it has queued for reading, not keys still on their way in (just
+        // typed, or held back behind a full queue). After the switch, so
+        // that no key comes in between to be read raw.
+        if (first) tcflush(g_tty, TCIFLUSH);
+        first = false;
+        shown = 0;
+      }
+    }
+    // A wait that wants no key still shows its prompt, then ends.
+    fd_set readable;
+    fd_set writable;
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    if (key_wanted) FD_SET(g_tty, &readable);
+    if (shown < prompt.size()) {
+      FD_SET(g_tty, &writable);
+    } else if (!key_wanted) {
+      return;
+    }
+    const int ready = pselect(g_tty + 1, &readable, &writable, nullptr, nullptr, &hold.before);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (FD_ISSET(g_tty, &writable)) shown = show(prompt, shown);
+    if (FD_ISSET(g_tty, &readable) && read_key()) return;
+  }
 }
 
 }  // namespace marvix
