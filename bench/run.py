@@ -4,7 +4,6 @@
 Builds marvix and make_dbg (Release, in build-bench/), makes the benchmark
 files once in a scratch folder, and reports medians of RUNS runs:
   full      marvix FILE > /dev/null
-  odd       marvix on a file of 67,100,660 bytes, whose image is not whole huge pages
   floor     cat FILE LISTING > /dev/null   (LISTING: marvix's output, saved once)
   pipe      cat FILE | marvix /dev/stdin > /dev/null
   stdin     marvix /dev/stdin < FILE > /dev/null
@@ -174,12 +173,10 @@ def main():
     scratch = tempfile.mkdtemp(prefix="marvix-bench.")
     try:
         full = os.path.join(scratch, "full.dbg")
-        odd = os.path.join(scratch, "odd.dbg")
         tenth = os.path.join(scratch, "tenth.dbg")
         varied = os.path.join(scratch, "varied.dbg")
         listing = os.path.join(scratch, "full.txt")
         subprocess.run([make_dbg, "bench", full], check=True)
-        subprocess.run([make_dbg, "bench", odd, "1", "67100660"], check=True)
         subprocess.run([make_dbg, "bench", tenth, "10"], check=True)
         subprocess.run([make_dbg, "varied", varied], check=True)
         if WINDOWS:
@@ -188,13 +185,12 @@ def main():
             return
         sh(f"'{marvix}' '{full}' > '{listing}' 2>/dev/null")
         print(f"file {os.path.getsize(full):,} bytes, listing {os.path.getsize(listing):,} bytes, "
-              f"odd {os.path.getsize(odd):,} bytes, tenth {os.path.getsize(tenth):,} bytes; "
+              f"tenth {os.path.getsize(tenth):,} bytes; "
               f"medians of {RUNS} runs {where}")
 
         def marvix_cases(binary):
             return {
                 "full": ([binary, full], {}),
-                "odd": ([binary, odd], {}),
                 "pipe": ([binary, "/dev/stdin"], {"stdin_path": full, "feed_from_cat": True}),
                 "stdin": ([binary, "/dev/stdin"], {"stdin_path": full}),
                 "tenth": ([binary, tenth], {}),

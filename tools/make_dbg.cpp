@@ -2,10 +2,8 @@
 //   make_dbg demo OUT         the small sample shipped as examples/demo.dbg
 //   make_dbg paging OUT       the sample for trying -p, examples/paging.dbg:
 //                             69 lines of listing, three pauses
-//   make_dbg bench OUT [N [BYTES]]
-//                             a large well-formed file for benchmarks, just under
-//                             the size limit, or about 1/N of it; with BYTES, no
-//                             larger than that
+//   make_dbg bench OUT [N]    a large well-formed file for benchmarks, just under
+//                             the size limit, or about 1/N of it
 //   make_dbg varied OUT       the same size, its labels 5 to 30 classes deep
 //   make_dbg corpus DIR       the fuzzing seeds: one file of each section kind,
 //                             the damaged shapes the tests cover, and the sample
@@ -244,10 +242,10 @@ int main(int argc, char** argv) {
   if (argc == 3 && mode == "paging") return write_file(argv[2], paging()) ? 0 : 1;
   if (argc == 3 && mode == "varied")
     return write_file(argv[2], bench(1, marvix::kMaxFileSize, 5, 30)) ? 0 : 1;
-  const bool is_bench = argc >= 3 && argc <= 5 && mode == "bench";
+  const bool is_bench = (argc == 3 || argc == 4) && mode == "bench";
   if (!is_demo && !is_bench) {
     std::fprintf(stderr,
-                 "usage: make_dbg demo OUT | make_dbg paging OUT | make_dbg bench OUT [DIVISOR [BYTES]] | "
+                 "usage: make_dbg demo OUT | make_dbg paging OUT | make_dbg bench OUT [DIVISOR] | "
                  "make_dbg varied OUT | make_dbg corpus DIR\n");
     return 2;
   }
@@ -256,9 +254,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "make_dbg: DIVISOR must be a positive number\n");
     return 2;
   }
-  const std::size_t largest = marvix::kMaxFileSize;
-  const std::size_t limit = argc == 5 ? static_cast<std::size_t>(std::min<unsigned long long>(
-                                            std::strtoull(argv[4], nullptr, 10), largest))
-                                      : largest / divisor;
-  return write_file(argv[2], is_demo ? demo() : bench(divisor, limit)) ? 0 : 1;
+  return write_file(argv[2], is_demo ? demo() : bench(divisor, marvix::kMaxFileSize / divisor)) ? 0 : 1;
 }

@@ -1,8 +1,8 @@
 #include "debug_file/image.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
-#include <utility>
 
 namespace marvix {
 
@@ -12,15 +12,14 @@ namespace {
 // more than the file fills.
 std::size_t image_size_for(std::size_t file_size) { return (file_size / kBlockSize + 1) * kBlockSize; }
 
-// Gives the image `bytes` of room, keeping what it holds. The bytes are
-// copied into a new block rather than realloc'd: realloc would move a large
-// block's pages off the 2 MiB boundary, where they can no longer be huge
-// pages.
+// Gives the image `bytes` of room, keeping what it holds. Where realloc
+// cannot grow the block in place it moves it, and for that moment holds
+// the old block and the new.
 bool resize(DebugImage& image, std::size_t bytes) {
-  std::unique_ptr<std::uint8_t, Free> memory(static_cast<std::uint8_t*>(allocate_large(bytes)));
-  if (memory == nullptr) return false;
-  if (image.capacity > 0) std::memcpy(memory.get(), image.data(), image.capacity);
-  image.memory = std::move(memory);
+  void* const grown = std::realloc(image.memory.get(), bytes);
+  if (grown == nullptr) return false;
+  static_cast<void>(image.memory.release());  // realloc has taken it
+  image.memory.reset(static_cast<std::uint8_t*>(grown));
   image.capacity = bytes;
   return true;
 }

@@ -1,6 +1,7 @@
 #include "listing/class_path.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -77,7 +78,7 @@ bool prepare_class_paths(ClassPaths& paths, const DebugTables& tables) {
   // had, every path is walked instead.
   const std::size_t budget =
       std::clamp(count * ClassPaths::kCacheTextPerClass, std::size_t{4096}, ClassPaths::kCacheText);
-  paths.text.reset(static_cast<char*>(allocate_large(budget)));
+  paths.text.reset(static_cast<char*>(std::malloc(budget)));
   if (paths.text != nullptr) paths.text_capacity = budget;
   return true;
 }

@@ -1,6 +1,7 @@
 #include "listing/listing.h"
 
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -82,7 +83,7 @@ void path_and_name(Listing& listing, const DebugTables& tables, std::uint32_t ow
 
 bool prepare_listing(Listing& listing, const DebugTables& tables, std::size_t buffer_size) {
   Output& out = listing.out;
-  out.buffer.reset(static_cast<char*>(allocate_large(buffer_size)));
+  out.buffer.reset(static_cast<char*>(std::malloc(buffer_size)));
   if (out.buffer == nullptr) return false;
   out.capacity = buffer_size;
   return prepare_class_paths(listing.paths, tables);

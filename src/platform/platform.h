@@ -1,5 +1,5 @@
 // The operating system, for everything but the console device: the debug
-// file, writes to a descriptor, memory for large blocks and process setup.
+// file, writes to a descriptor and process setup.
 // Plain functions and status values; one implementation per system
 // (posix.cpp, windows.cpp), chosen by the build.
 #pragma once
@@ -58,16 +58,8 @@ enum class WriteStatus {
 // Writes all bytes, continuing partial and interrupted writes.
 WriteStatus write_all(int fd, const char* bytes, std::size_t size);
 
-// Memory for a large block (the image, the output buffer, the path cache)
-// from the C library's allocator, released with std::free (Free, below).
-// Where the system has huge pages, a block of 1 MiB or more starts on a
-// 2 MiB boundary, is rounded up to whole 2 MiB and is advised to be backed
-// by huge pages, so that filling it takes one page fault for each 2 MiB
-// rather than for each 4 KiB. The rounding, and the C library's room to
-// align the block, are address space only (up to 4 MiB a block), never
-// touched. Null when the memory cannot be had.
-void* allocate_large(std::size_t size);
-
+// Memory from the C library's allocator (malloc, realloc) is released with
+// std::free.
 struct Free {
   void operator()(void* memory) const { std::free(memory); }
 };

@@ -1,7 +1,6 @@
 // The platform layer on POSIX systems. Calls that only Linux has sit under
 // #ifdef, each beside its portable path.
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +8,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
-#include <cstdlib>
 
 #include "platform/platform.h"
 
@@ -106,23 +104,6 @@ WriteStatus write_all(int fd, const char* bytes, std::size_t size) {
     }
   }
   return WriteStatus::ok;
-}
-
-void* allocate_large(std::size_t size) {
-#ifdef MADV_HUGEPAGE
-  // A block from malloc starts a few bytes into a page, so no huge page
-  // fits its first and last 2 MiB: aligned and whole, it is huge pages
-  // throughout. From 1 MiB on, at most half of it is padding.
-  constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  if (size >= kHugePage / 2 && size <= SIZE_MAX - kHugePage) {
-    size = (size + kHugePage - 1) / kHugePage * kHugePage;
-    void* memory = nullptr;
-    if (posix_memalign(&memory, kHugePage, size) != 0) return nullptr;
-    madvise(memory, size, MADV_HUGEPAGE);  // advice: where it is not taken, nothing else changes
-    return memory;
-  }
-#endif
-  return std::malloc(size);
 }
 
 }  // namespace marvix

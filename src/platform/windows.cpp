@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <io.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <memory>
@@ -170,9 +169,5 @@ WriteStatus write_all(int fd, const char* bytes, std::size_t size) {
   }
   return WriteStatus::ok;
 }
-
-// Windows gives large pages only to a process allowed to lock memory in
-// place: plain memory.
-void* allocate_large(std::size_t size) { return std::malloc(size); }
 
 }  // namespace marvix
