@@ -85,20 +85,19 @@ void close_all_but(std::initializer_list<int> keep) {
 }
 
 // A job in the background has a partner in its process group, as in a
-// pipeline. It takes SIGTTOU, which the job sends its group to stop it,
-// and answers SIGRTMIN with whether one came (the kernel hands over a
-// waiting SIGTTOU before a real-time signal).
-[[noreturn]] void run_partner(int replies) {
-  sigset_t both{};
-  sigemptyset(&both);
-  sigaddset(&both, SIGTTOU);
-  sigaddset(&both, SIGRTMIN);
-  int seen = 0;
-  for (int sig = 0; sigwait(&both, &sig) == 0;) {
-    if (sig == SIGTTOU) seen = 1;
-    if (sig != SIGTTOU && write(replies, &seen, sizeof seen) != sizeof seen) break;
+// pipeline. It takes SIGTTOU, which the job sends its group to stop it, and
+// answers each query with whether one came: a signal sent before the query
+// was written is handled before the query is read. It ends with the shell.
+volatile std::sig_atomic_t g_partner_had_ttou = 0;
+
+void on_partner_ttou(int) { g_partner_had_ttou = 1; }
+
+[[noreturn]] void run_partner(int queries, int replies) {
+  for (char query; read(queries, &query, 1) == 1;) {
+    const int had = g_partner_had_ttou;
+    if (write(replies, &had, sizeof had) != sizeof had) break;
   }
-  _exit(1);
+  _exit(0);
 }
 
 // The shell: starts the job, then answers commands, one byte each:
@@ -123,8 +122,9 @@ void close_all_but(std::initializer_list<int> keep) {
   termios editing_mode = job_mode;
   editing_mode.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON);
   int go[2];
-  int partner_replies[2];
-  if (pipe(go) != 0 || pipe(partner_replies) != 0) _exit(1);
+  int to_partner[2];
+  int from_partner[2];
+  if (pipe(go) != 0 || pipe(to_partner) != 0 || pipe(from_partner) != 0) _exit(1);
   const pid_t child = fork();
   if (child == 0) {
     if (job.leads_session) {
@@ -138,15 +138,21 @@ void close_all_but(std::initializer_list<int> keep) {
     exec_job(job, terminal);
   }
   if (!job.leads_session) setpgid(child, child);
-  // The partner holds its signals from the start, so that none it is
-  // sent can pass unseen; it joins the group before the job starts.
-  sigset_t partner_signals{};
-  sigemptyset(&partner_signals);
-  sigaddset(&partner_signals, SIGTTOU);
-  sigaddset(&partner_signals, SIGRTMIN);
-  sigprocmask(SIG_BLOCK, &partner_signals, nullptr);
+  // The partner takes SIGTTOU from the start (reads go on after it), and
+  // joins the group before the job starts.
+  struct sigaction take_ttou {};
+  take_ttou.sa_handler = on_partner_ttou;
+  take_ttou.sa_flags = SA_RESTART;
+  sigaction(SIGTTOU, &take_ttou, nullptr);
   const pid_t partner = job.background ? fork() : -1;
-  if (partner == 0) run_partner(partner_replies[1]);
+  if (partner == 0) {
+    close(to_partner[1]);
+    close(from_partner[0]);
+    run_partner(to_partner[0], from_partner[1]);
+  }
+  signal(SIGTTOU, SIG_IGN);
+  close(to_partner[0]);
+  close(from_partner[1]);
   if (partner > 0) setpgid(partner, child);
   if (job.background) tcsetattr(terminal, TCSANOW, &editing_mode);
   if (!job.background) tcsetpgrp(terminal, child);
@@ -163,11 +169,11 @@ void close_all_but(std::initializer_list<int> keep) {
       waitpid(child, &status, WUNTRACED);
       if (WIFSTOPPED(status)) tcsetpgrp(terminal, getpgrp());
     } else if (command == 'f') {
-      tcsetattr(terminal, TCSADRAIN, &job_mode);
+      tcsetattr(terminal, TCSANOW, &job_mode);
       tcsetpgrp(terminal, child);
       kill(-child, SIGCONT);
     } else if (command == 'p') {
-      if (kill(partner, SIGRTMIN) != 0 || read(partner_replies[0], &status, sizeof status) != sizeof status)
+      if (write(to_partner[1], "?", 1) != 1 || read(from_partner[0], &status, sizeof status) != sizeof status)
         status = -1;
     }
     if (write(replies, &status, sizeof status) != sizeof status) break;
