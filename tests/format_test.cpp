@@ -48,11 +48,20 @@ TEST(Format, RecordViewsReadLittleEndianAtAnyOffset) {
 
 // Control codes in their shown forms, C0 and C1, as bytes on their own and
 // in UTF-8; everything from U+00A0 up, and bytes of other encodings, as
-// they stand.
+// they stand. Through a code page, only the bytes it decodes to controls:
+// in 932 as Windows decodes it, 0x81-0x9F and 0xE0-0xFC begin a character
+// of two bytes, and 0x80 alone is U+0080.
 TEST(TerminalText, ControlCodesAreShownAndNothingElseChanges) {
+  CodePage cp932{};
+  for (unsigned b = 0; b < 256; ++b) {
+    const bool lead = (b >= 0x81 && b < 0xA0) || (b >= 0xE0 && b < 0xFD);
+    const bool control = b < 0x20 || b == 0x7F || b == 0x80;
+    cp932.bytes[b] = lead ? CodePageByte::lead : control ? CodePageByte::control : CodePageByte::shown;
+  }
   const struct {
     std::string in;
     std::string shown;
+    const CodePage* code_page = nullptr;
   } cases[] = {
       {"a\x1b[1m\x07\x7f\x01\x1f", "a^[[1m^G^?^A^_"},
       {"\x9b\x9d\x80\x9f", "M-^[M-^]M-^@M-^_"},               // C1 controls as bytes
@@ -63,11 +72,13 @@ TEST(TerminalText, ControlCodesAreShownAndNothingElseChanges) {
       {"\xe2\x9b", "\xe2M-^["},                                  // a sequence cut short
       {"\xc0\x9b\xe0\x82\x9b", "\xc0M-^[\xe0M-^BM-^["},          // overlong forms
       {"\xed\xa0\x9b\xed\xbf\x9d", "\xed\xa0M-^[\xed\xbfM-^]"},  // surrogates' forms
+      {"\x82\xa0\x81\x80\x80\xa0\x1b", "\x82\xa0\x81\x80M-^@\xa0^[", &cp932},  // pairs; 0x80 alone
+      {"\x81\x1b[2J\x81", "\x81^[[2J\x81", &cp932},  // a lead byte before a control, at the end
   };
   for (const auto& c : cases) {
     const char* p = c.in.data();
     char out[64];
-    const std::size_t length = make_terminal_safe(p, c.in.data() + c.in.size(), out, sizeof out);
+    const std::size_t length = make_terminal_safe(p, c.in.data() + c.in.size(), out, sizeof out, c.code_page);
     EXPECT_EQ(std::string(out, length), c.shown) << testing::PrintToString(c.in);
     EXPECT_EQ(p, c.in.data() + c.in.size());
   }

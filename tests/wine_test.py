@@ -20,7 +20,9 @@ names in several scripts, a look-alike beside the name it resembles, and a
 path of about 300 characters each list their own file and show on the
 console as typed. Given in full, that path lists its file in the drive,
 device ("//./", "\\\\.\\") and long-path ("//?/", "\\\\?\\") forms, and through
-a share.
+a share. With the console in code pages 437, 850, 1252 and 65001, names
+from the file show in the listing and in a message as that code page shows
+them, in caret form only where it decodes a byte to a control.
 
 And the program's resources: a version resource and a manifest.
 """
@@ -95,10 +97,12 @@ def through_pipes(linux, windows, scratch):
 class Console:
     """marvix.exe with a pseudo-terminal as its console (standard input and
     error, and the controlling terminal, without which Wine sees no Ctrl+C)
-    and standard output into a file (or a descriptor)."""
+    and standard output into a file (or a descriptor, or the console)."""
 
-    def __init__(self, args, out_path, cwd=None, out_fd=None):
+    def __init__(self, args, out_path, cwd=None, out_fd=None, listing_on_console=False):
         self.master, slave = pty.openpty()
+        if listing_on_console:
+            out_fd = slave
 
         def take_terminal():
             os.setsid()
@@ -271,6 +275,57 @@ NAMES = [
 ]
 
 
+# Names in a debug file and how a console shows them in each code page: in
+# one of single bytes, in caret form only where the code page decodes a
+# byte to a control (1252 leaves five bytes unassigned, which decode to C1
+# controls); in UTF-8 (65001), as terminals elsewhere show them, C1
+# controls as bytes and in UTF-8.
+CODE_PAGES = (437, 850, 1252, 65001)
+SHOWN = [
+    (b"Gr\x94\xe1e.asm", "Größe.asm", "Größe.asm", "Gr\u201d\u00e1e.asm", "GrM-^T\ufffde.asm"),
+    (b"\x9aber.inc", "Über.inc", "Über.inc", "\u0161ber.inc", "M-^Zber.inc"),
+    (b"caf\x82", "café", "café", "caf\u201a", "cafM-^B"),
+    (b"price\x80", "priceÇ", "priceÇ", "price\u20ac", "priceM-^@"),
+    (b"\x81\x8d\x8f\x90\x9d", "üìÅÉ¥", "üìÅÉØ", "M-^AM-^MM-^OM-^PM-^]", "M-^AM-^MM-^OM-^PM-^]"),
+    (b"\x9b2J", "¢2J", "ø2J", "\u203a2J", "M-^[2J"),
+    (b"\xc2\x9b[1m", "┬¢[1m", "┬ø[1m", "Â\u203a[1m", "M-BM-^[[1m"),
+    (b"a\x1b[31mb\x07\x7f", "a^[[31mb^G^?", "a^[[31mb^G^?", "a^[[31mb^G^?", "a^[[31mb^G^?"),
+    (b"\xc3\xb6", "├╢", "├Â", "Ã¶", "ö"),
+]
+
+
+def code_pages(windows, scratch):
+    """Each name of SHOWN as a file entry, listed on the console, and all of
+    them as the undefined-entry text of another file; the file's own name,
+    from the command line, as typed."""
+    magic = b"[tolvane|dbg|v1.00]\r\n\x1b"
+    names = [row[0] for row in SHOWN]
+    listed, undefined = os.path.join(scratch, "Größe.dbg"), os.path.join(scratch, "entry.dbg")
+    with open(listed, "wb") as f:
+        f.write(magic + b"[file]" + len(names).to_bytes(4, "little") + bytes(48) * len(names))
+        f.write(b"".join(name + b"\0" for name in names) + b"[end]")
+    with open(undefined, "wb") as f:
+        f.write(magic + b" ".join(names))
+    exe, listed, undefined = ("Z:" + path.replace("/", "\\") for path in (windows, listed, undefined))
+    for column, code_page in enumerate(CODE_PAGES, 1):
+        command = "chcp %d >nul & %s %s & %s %s" % (code_page, exe, listed, exe, undefined)
+        console = Console(["cmd", "/c", command], None, listing_on_console=True)
+        try:
+            console.finish()
+            screen = console.screen()
+        finally:
+            console.close()
+        whole = screen.replace(b"\n", b"")  # a long line wraps
+        shown = [row[column] for row in SHOWN]
+        for i, name in enumerate(shown):
+            row = "%-5d %-8d %-12s %s\n" % (i, 0, "DEFAULT", name)
+            check(row.encode() in screen, "%r on code page %d: %r" % (names[i], code_page, row))
+        message = "error: undefined entry (%s), abort." % " ".join(shown)
+        check(message.encode() in whole, "the undefined entry on code page %d" % code_page)
+        check(('dump file: "%s"' % listed).encode() in whole, "the file name as typed on code page %d" % code_page)
+    print("code pages: %d" % len(CODE_PAGES))
+
+
 def file_names(linux, windows, scratch):
     """Each name lists its own file, byte for byte as on Linux, and shows on
     the console as typed."""
@@ -345,6 +400,7 @@ def main():
         resources(windows)
         through_pipes(linux, windows, scratch)
         under_a_console(linux, windows, scratch)
+        code_pages(windows, scratch)
         console_without_host(linux, windows, scratch)
         file_names(linux, windows, scratch)
         long_paths(linux, windows, scratch)

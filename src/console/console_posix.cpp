@@ -23,6 +23,12 @@ bool console_is_terminal() {
   return terminal;
 }
 
+// Terminals here have no code page of their own to ask: text from the
+// debug file is shown as a file name is.
+const CodePage* console_code_page() { return nullptr; }
+
+void console_write_file_text(const char* bytes, std::size_t size) { console_write_external(bytes, size); }
+
 // ---------------------------------------------------------------------------
 // The key wait.
 //

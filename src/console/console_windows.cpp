@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "console/console.h"
+#include "text/terminal_text.h"
 #include "text/utf8.h"
 
 namespace marvix {
@@ -99,14 +100,24 @@ void read_key() {
   }
 }
 
-// Writes UTF-16 units in pieces of at most 32 KiB, which every console
-// takes (those before Windows 8 refuse much larger writes).
-void write_pieces(const HANDLE out, const wchar_t* text, std::size_t count) {
-  constexpr std::size_t kPiece = 0x8000 / sizeof(wchar_t);
+// UTF-16 units, or bytes that the console decodes through its code page
+// as it decodes those of `type`.
+BOOL write_console(const HANDLE out, const wchar_t* text, DWORD count, DWORD* done) {
+  return WriteConsoleW(out, text, count, done, nullptr);
+}
+
+BOOL write_console(const HANDLE out, const char* text, DWORD count, DWORD* done) {
+  return WriteConsoleA(out, text, count, done, nullptr);
+}
+
+// Writes in pieces of at most 32 KiB, which every console takes (those
+// before Windows 8 refuse much larger writes).
+template <typename Unit>
+void write_pieces(const HANDLE out, const Unit* text, std::size_t count) {
+  constexpr std::size_t kPiece = 0x8000 / sizeof(Unit);
   while (count > 0) {
     DWORD done = 0;
-    if (!WriteConsoleW(out, text, static_cast<DWORD>(count > kPiece ? kPiece : count), &done, nullptr) ||
-        done == 0)
+    if (!write_console(out, text, static_cast<DWORD>(count > kPiece ? kPiece : count), &done) || done == 0)
       return;
     text += done;
     count -= done;
@@ -138,7 +149,44 @@ void write_utf16(const HANDLE out, const char* bytes, std::size_t size) {
   }
 }
 
+// A byte is a control where the console's code page decodes it to one, as
+// the console decodes it: 1252's five unassigned bytes (0x81, 0x8D, 0x8F,
+// 0x90, 0x9D) are C1 controls, and 20127 (US-ASCII) drops the top bit, so
+// that 0x9B is ESC. A lead byte alone decodes to no character. False for
+// UTF-8 and the other code pages of longer characters.
+bool read_code_page(UINT number, CodePage& table) {
+  CPINFO info;
+  if (number == 0 || !GetCPInfo(number, &info) || info.MaxCharSize > 2) return false;
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    const char text = static_cast<char>(byte);
+    wchar_t c = 0;
+    CodePageByte kind = CodePageByte::shown;
+    if (IsDBCSLeadByteEx(number, static_cast<BYTE>(byte))) {
+      kind = CodePageByte::lead;
+    } else if (MultiByteToWideChar(number, 0, &text, 1, &c, 1) == 1 && is_control_code(c)) {
+      kind = CodePageByte::control;
+    }
+    table.bytes[byte] = kind;
+  }
+  return true;
+}
+
 }  // namespace
+
+const CodePage* console_code_page() {
+  static CodePage table;
+  static const bool read = read_code_page(GetConsoleOutputCP(), table);
+  return read ? &table : nullptr;
+}
+
+void console_write_file_text(const char* bytes, std::size_t size) {
+  const CodePage* const code_page = console_code_page();
+  if (code_page == nullptr) return console_write_external(bytes, size);
+  if (console_out() == INVALID_HANDLE_VALUE) return;
+  char shown[kShownPiece];
+  for (const char* end = bytes + size; bytes != end;)
+    write_pieces(console_out(), shown, make_terminal_safe(bytes, end, shown, sizeof shown, code_page));
+}
 
 void console_print(std::string_view text) {
   if (console_out() != INVALID_HANDLE_VALUE) write_utf16(console_out(), text.data(), text.size());

@@ -45,7 +45,7 @@ void output_external_slow(Output& out, const char* bytes, std::size_t size) {
   // On a terminal no line feed is left to translate: it shows as ^J.
   char shown[kShownPiece];
   for (const char* end = bytes + size; bytes != end;) {
-    output_bytes(out, shown, make_terminal_safe(bytes, end, shown, sizeof shown));
+    output_bytes(out, shown, make_terminal_safe(bytes, end, shown, sizeof shown, out.code_page));
   }
 }
 

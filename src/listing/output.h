@@ -16,6 +16,8 @@
 
 namespace marvix {
 
+struct CodePage;
+
 struct Output {
   // A listing of a hundred megabytes goes out in a few dozen writes.
   static constexpr std::size_t kBufferSize = std::size_t{2} << 20;
@@ -27,6 +29,7 @@ struct Output {
   int fd = kStdOut;
   bool crlf = kStandardOutputCrlf;       // the line end is "\r\n", not "\n"
   bool is_terminal = false;              // bytes from the file are then shown terminal-safe
+  const CodePage* code_page = nullptr;   // on a terminal, the code page it shows bytes through
   WriteStatus status = WriteStatus::ok;  // the first failed write's, ok while all is well
 
   bool failed() const { return status != WriteStatus::ok; }

@@ -45,7 +45,7 @@ void report(Outcome outcome, const char* text) {
       // The text can run to megabytes: it goes out whole, straight from the
       // image.
       console_print("error: undefined entry (");
-      console_write_external(text, std::strlen(text));
+      console_write_file_text(text, std::strlen(text));
       console_print("), abort.\n");
       break;
     }
@@ -115,6 +115,7 @@ int run(int argc, const char* const* argv) {
   Listing listing;
   listing.pager.pause = argc == 3;
   listing.out.is_terminal = is_terminal(kStdOut);
+  if (listing.out.is_terminal) listing.out.code_page = console_code_page();
   const DumpResult result = dump_image(image, listing);
   report(result.outcome, text_at(image, result.cursor));
   return result.outcome == Outcome::ok ? 0 : 1;

@@ -12,6 +12,12 @@
 // Every other byte is unchanged: the characters from U+00A0 up in UTF-8
 // still display, and so do the bytes of other encodings from 0xA0 up. Files
 // and pipes get the raw bytes.
+//
+// A Windows console outside code page 65001 (UTF-8) shows bytes through
+// its code page instead, where 0x80-0x9F are mostly letters (0x94 is ö in
+// code page 437) and no byte is a C1 control unless the code page decodes
+// it to one. There a CodePage, made from the console's code page, says
+// which bytes are controls.
 #pragma once
 
 #include <cstddef>
@@ -27,6 +33,21 @@ inline constexpr std::size_t kShownPiece = 4096;
 
 // The longest shown form of one character: C2 9B as M-BM-^[.
 inline constexpr std::size_t kLongestShown = 7;
+
+// U+0000-U+001F, U+007F and U+0080-U+009F.
+inline bool is_control_code(std::uint32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
+
+// How a console with a code page of one or two bytes a character takes
+// each byte on its own.
+enum class CodePageByte : unsigned char {
+  shown,    // a character, or none at all: the console shows a default one
+  control,  // decodes to a control code
+  lead,     // begins a character of two bytes (code pages 932, 936, 949, 950)
+};
+
+struct CodePage {
+  CodePageByte bytes[256];
+};
 
 // Writes the shown form of one byte of a control code; returns its length.
 inline std::size_t show_control_byte(unsigned char byte, char* out) {
@@ -51,7 +72,7 @@ inline std::size_t show_control_byte(unsigned char byte, char* out) {
 inline std::size_t shown_form(const char* in, const char* end, char* form, std::size_t& taken) {
   const auto byte = static_cast<unsigned char>(*in);
   taken = 1;
-  bool control = byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte < 0xA0);
+  bool control = is_control_code(byte);
   if (byte >= 0xC0) {
     std::uint32_t c = 0;
     const std::size_t length = utf8_sequence(in, static_cast<std::size_t>(end - in), c);
@@ -60,7 +81,7 @@ inline std::size_t shown_form(const char* in, const char* end, char* form, std::
     // byte is judged alone, so that ED A0 9B shows its 0x9B.
     if (length > 0 && (c < 0xD800 || c > 0xDFFF)) {
       taken = length;
-      control = c < 0xA0;  // U+0080 to U+009F, the C1 controls
+      control = is_control_code(c);
     }
   }
   if (!control) {
@@ -73,15 +94,43 @@ inline std::size_t shown_form(const char* in, const char* end, char* form, std::
   return size;
 }
 
+// The same for a console that shows bytes through `code_page`. A lead
+// byte goes out with the byte after it, which is then part of a character,
+// not a byte on its own (in code page 932, 0x80 alone is a control, but 81
+// 80 is a sign); a lead byte before an ASCII control, which no code page
+// takes as a second byte, or at the end goes out alone, and the console
+// shows its default character.
+inline std::size_t shown_form(const CodePage& code_page, const char* in, const char* end, char* form,
+                              std::size_t& taken) {
+  const auto byte = static_cast<unsigned char>(*in);
+  taken = 1;
+  switch (code_page.bytes[byte]) {
+    case CodePageByte::control:
+      return show_control_byte(byte, form);
+    case CodePageByte::lead: {
+      const auto next = static_cast<unsigned char>(end - in > 1 ? in[1] : 0);
+      if (next >= 0x20 && next != 0x7F) taken = 2;
+      break;
+    }
+    case CodePageByte::shown:
+      break;
+  }
+  std::memcpy(form, in, taken);
+  return taken;
+}
+
 // Turns bytes from `in` (up to `end`) into their shown form in `out`, as
 // many characters as fit whole in `room` bytes (at least kLongestShown), and
-// moves `in` past them. Returns the length written.
-inline std::size_t make_terminal_safe(const char*& in, const char* end, char* out, std::size_t room) {
+// moves `in` past them: through `code_page` where it is given, else as on a
+// terminal that takes UTF-8. Returns the length written.
+inline std::size_t make_terminal_safe(const char*& in, const char* end, char* out, std::size_t room,
+                                      const CodePage* code_page = nullptr) {
   std::size_t length = 0;
   while (in != end) {
     char form[kLongestShown];
     std::size_t taken = 0;
-    const std::size_t size = shown_form(in, end, form, taken);
+    const std::size_t size = code_page != nullptr ? shown_form(*code_page, in, end, form, taken)
+                                                  : shown_form(in, end, form, taken);
     if (size > room - length) break;
     std::memcpy(out + length, form, size);
     length += size;
