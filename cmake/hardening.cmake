@@ -1,26 +1,27 @@
-# The distribution's preprocessor flags, and the defences the tool is built
-# with: MARVIX_HARDENING_COMPILE and MARVIX_HARDENING_LINK, and MARVIX_PIE
-# where the tool is to be a position-independent executable.
+# The defences every target is built with, since the tool parses files
+# from outside: the stack protector, control-flow protection, fortified C
+# library calls and -z relro -z now, each where the compiler and linker
+# take it; MARVIX_PIE where the tool is to be a position-independent
+# executable.
+#
+# They go in front of the flags from the environment. GCC, clang and the
+# linker take the last of two flags that contradict each other, so what a
+# distribution or a user asks for in CXXFLAGS, CPPFLAGS or LDFLAGS wins
+# (-fno-stack-protector, -fcf-protection=none, -U_FORTIFY_SOURCE,
+# -Wl,-z,lazy) without being looked for here.
 
 # CMake reads CXXFLAGS and LDFLAGS but not CPPFLAGS, where distributions
-# put -D_FORTIFY_SOURCE among others; fold them in unless they already are
-# (debhelper, for one, appends them to CXXFLAGS itself).
-if(DEFINED ENV{CPPFLAGS})
-  string(STRIP "$ENV{CPPFLAGS}" MARVIX_CPPFLAGS)
-  string(FIND " ${CMAKE_CXX_FLAGS} " " ${MARVIX_CPPFLAGS} " MARVIX_CPPFLAGS_AT)
-  if(MARVIX_CPPFLAGS AND MARVIX_CPPFLAGS_AT EQUAL -1)
-    string(APPEND CMAKE_CXX_FLAGS " ${MARVIX_CPPFLAGS}")
-  endif()
+# put -D_FORTIFY_SOURCE among others: they go after CXXFLAGS, unless they
+# are there already (debhelper, for one, appends them itself).
+string(STRIP "$ENV{CPPFLAGS}" MARVIX_CPPFLAGS)
+string(FIND " ${CMAKE_CXX_FLAGS} " " ${MARVIX_CPPFLAGS} " MARVIX_CPPFLAGS_AT)
+if(MARVIX_CPPFLAGS AND MARVIX_CPPFLAGS_AT EQUAL -1)
+  string(APPEND CMAKE_CXX_FLAGS " ${MARVIX_CPPFLAGS}")
 endif()
 
-# The tool parses files from outside: it gets the usual defences where the
-# compiler and linker take them. A defence that the flags from the
-# environment already set (or turn off) is left to them. Not for the
-# sanitizer and fuzzing builds, whose instrumentation the fortified
-# functions would bypass, and not for Windows, where MinGW's stack
-# protector needs a library of its own.
-set(MARVIX_HARDENING_COMPILE)
-set(MARVIX_HARDENING_LINK)
+# Not for the sanitizer and fuzzing builds, whose instrumentation the
+# fortified functions would bypass, and not for Windows, where MinGW's
+# stack protector needs a library of its own.
 set(MARVIX_PIE OFF)
 if(MARVIX_HARDEN AND NOT WIN32 AND NOT MARVIX_SANITIZE AND NOT MARVIX_FUZZ
    AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
@@ -33,26 +34,24 @@ if(MARVIX_HARDEN AND NOT WIN32 AND NOT MARVIX_SANITIZE AND NOT MARVIX_FUZZ
   check_cxx_compiler_flag(-fstack-protector-strong MARVIX_HAS_STACK_PROTECTOR)
   check_cxx_compiler_flag(-fcf-protection MARVIX_HAS_CF_PROTECTION)
   check_linker_flag(CXX "-Wl,-z,relro,-z,now" MARVIX_HAS_RELRO_NOW)
-  # Fortified functions need optimisation, and a second definition would
-  # be warned about: none where the flags or the compiler define it.
-  set(CMAKE_REQUIRED_FLAGS -O2)
-  check_cxx_source_compiles("#ifdef _FORTIFY_SOURCE\n#error defined\n#endif\nint main() {}"
-                            MARVIX_FORTIFY_UNDEFINED)
-  unset(CMAKE_REQUIRED_FLAGS)
-  set(MARVIX_GIVEN_FLAGS " ${CMAKE_CXX_FLAGS} ${CMAKE_EXE_LINKER_FLAGS}")
-  if(MARVIX_HAS_STACK_PROTECTOR AND NOT MARVIX_GIVEN_FLAGS MATCHES " -f(no-)?stack-protector")
-    list(APPEND MARVIX_HARDENING_COMPILE -fstack-protector-strong)
+  # Fortified functions need optimisation, and a second definition of
+  # _FORTIFY_SOURCE is warned about even where the later one wins: only
+  # where the compiler, given the flags and the build type's, optimises and
+  # defines none itself.
+  set(CMAKE_TRY_COMPILE_CONFIGURATION ${CMAKE_BUILD_TYPE})
+  check_cxx_source_compiles("#if !defined(__OPTIMIZE__) || defined(_FORTIFY_SOURCE)\n#error\n#endif\nint main() {}"
+                            MARVIX_FORTIFY_${CMAKE_BUILD_TYPE})
+  unset(CMAKE_TRY_COMPILE_CONFIGURATION)
+  if(MARVIX_FORTIFY_${CMAKE_BUILD_TYPE})
+    string(PREPEND CMAKE_CXX_FLAGS "-D_FORTIFY_SOURCE=2 ")
   endif()
-  if(MARVIX_HAS_CF_PROTECTION AND NOT MARVIX_GIVEN_FLAGS MATCHES " -fcf-protection")
-    list(APPEND MARVIX_HARDENING_COMPILE -fcf-protection)
+  if(MARVIX_HAS_CF_PROTECTION)
+    string(PREPEND CMAKE_CXX_FLAGS "-fcf-protection ")
   endif()
-  if(MARVIX_FORTIFY_UNDEFINED)
-    string(TOUPPER "${CMAKE_BUILD_TYPE}" MARVIX_CONFIG)
-    if(" ${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${MARVIX_CONFIG}}" MATCHES " -O([1-9sgz]|fast)?( |$)")
-      list(APPEND MARVIX_HARDENING_COMPILE -D_FORTIFY_SOURCE=2)
-    endif()
+  if(MARVIX_HAS_STACK_PROTECTOR)
+    string(PREPEND CMAKE_CXX_FLAGS "-fstack-protector-strong ")
   endif()
-  if(MARVIX_HAS_RELRO_NOW AND NOT MARVIX_GIVEN_FLAGS MATCHES "relro|-z,now|-z,lazy")
-    list(APPEND MARVIX_HARDENING_LINK -Wl,-z,relro,-z,now)
+  if(MARVIX_HAS_RELRO_NOW)
+    string(PREPEND CMAKE_EXE_LINKER_FLAGS "-Wl,-z,relro,-z,now ")
   endif()
 endif()
