@@ -13,14 +13,16 @@ namespace {
 std::size_t image_size_for(std::size_t file_size) { return (file_size / kBlockSize + 1) * kBlockSize; }
 
 // Gives the image `bytes` of room, keeping what it holds. Where realloc
-// cannot grow the block in place it moves it, and for that moment holds
-// the old block and the new.
+// cannot grow the block in place it moves it, and for that moment may hold
+// the old block and the new. Filling the image is most of a listing's page
+// faults, hence the advice.
 bool resize(DebugImage& image, std::size_t bytes) {
   void* const grown = std::realloc(image.memory.get(), bytes);
   if (grown == nullptr) return false;
   static_cast<void>(image.memory.release());  // realloc has taken it
   image.memory.reset(static_cast<std::uint8_t*>(grown));
   image.capacity = bytes;
+  advise_huge_pages(grown, bytes);
   return true;
 }
 

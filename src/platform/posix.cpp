@@ -1,6 +1,7 @@
 // The platform layer on POSIX systems. Calls that only Linux has sit under
 // #ifdef, each beside its portable path.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -104,6 +105,17 @@ WriteStatus write_all(int fd, const char* bytes, std::size_t size) {
     }
   }
   return WriteStatus::ok;
+}
+
+void advise_huge_pages(void* block, std::size_t size) {
+#ifdef MADV_HUGEPAGE
+  // From the start of the block's first page: the C library maps a large
+  // block on its own, a few bytes in, and advice for all of that mapping
+  // leaves it whole, so that realloc can still move it without a copy.
+  const auto start = reinterpret_cast<std::uintptr_t>(block);
+  const auto page_start = start - start % static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  madvise(reinterpret_cast<void*>(page_start), size + (start - page_start), MADV_HUGEPAGE);
+#endif
 }
 
 }  // namespace marvix

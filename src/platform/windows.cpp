@@ -170,4 +170,7 @@ WriteStatus write_all(int fd, const char* bytes, std::size_t size) {
   return WriteStatus::ok;
 }
 
+// Windows gives large pages only to a process allowed to lock memory.
+void advise_huge_pages(void*, std::size_t) {}
+
 }  // namespace marvix
