@@ -18,6 +18,9 @@ void pause(Output& out) {
   // gone included) the listing is over: no more prompts.
   if (!output_flush(out)) return;
   if (console_can_wait()) {
+    // Piped to a program that shows it on the same terminal (| cat,
+    // | tee log), the page would otherwise often come out below its prompt.
+    wait_pipe_taken(out.fd);
     console_pause(kPrompt);
   } else {
     console_print(kPrompt);

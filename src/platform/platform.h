@@ -28,6 +28,13 @@ void setup_process();
 
 bool is_terminal(int fd);
 
+// Where `fd` is a pipe, waits until its reader has taken everything in it
+// and had a moment to pass it on, or about a second has passed, so that a
+// reader that does not read cannot hold the run. Returns at once for
+// anything else. Only where the system tells the writer how much its pipe
+// holds (Linux does) does it wait longer than a millisecond.
+void wait_pipe_taken(int fd);
+
 // The debug file, open from the open step to the end of loading.
 struct InputFile {
   std::intptr_t handle = -1;  // the system's descriptor or handle; -1 when not open

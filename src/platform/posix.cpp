@@ -1,9 +1,11 @@
 // The platform layer on POSIX systems. Calls that only Linux has sit under
 // #ifdef, each beside its portable path.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/select.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,6 +39,24 @@ void setup_process() {
 }
 
 bool is_terminal(int fd) { return isatty(fd) != 0; }
+
+void wait_pipe_taken([[maybe_unused]] int fd) {
+#ifdef FIONREAD
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) return;
+  // No system tells the writer when its pipe has been emptied: look every
+  // millisecond, a thousand times at most. The reader passes on what it
+  // has taken a moment later (cat writes it to the terminal), so the wait
+  // ends a millisecond after a look that finds the pipe empty.
+  for (int looks = 0; looks < 1000; ++looks) {
+    int queued = 0;
+    if (ioctl(fd, FIONREAD, &queued) != 0) return;
+    timespec millisecond{0, 1000000};
+    while (nanosleep(&millisecond, &millisecond) != 0 && errno == EINTR) continue;
+    if (queued <= 0) return;
+  }
+#endif
+}
 
 InputFile::~InputFile() {
   if (handle >= 0) close(static_cast<int>(handle));

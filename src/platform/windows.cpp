@@ -76,6 +76,10 @@ bool is_terminal(int fd) {
   return GetConsoleMode(handle_of(fd), &mode) != 0;
 }
 
+// Win32 does not tell the writer of a pipe how much of it is still unread
+// (PeekNamedPipe wants the reading end).
+void wait_pipe_taken(int) {}
+
 InputFile::~InputFile() {
   if (handle != -1) CloseHandle(handle_of(*this));
 }
