@@ -346,6 +346,9 @@ TEST_P(Terminal, PauseWaitsForOneKeyWithoutEcho) {
 TEST_P(Terminal, EveryFatalSignalRestoresTheModeAndStillEndsTheRun) {
   std::vector<int> signals{SIGINT,  SIGTERM,   SIGHUP,  SIGQUIT, SIGUSR1,  SIGUSR2,
                            SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGRTMIN, SIGRTMAX};
+#ifdef SIGSTKFLT
+  signals.insert(signals.begin(), SIGSTKFLT);
+#endif
 #ifdef MARVIX_EMULATED
   signals.pop_back();  // qemu-user cannot deliver the highest real-time signals
 #endif
@@ -357,6 +360,16 @@ TEST_P(Terminal, EveryFatalSignalRestoresTheModeAndStillEndsTheRun) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << strsignal(sig);
     EXPECT_TRUE(s.mode_unchanged()) << strsignal(sig);
   }
+  // Stopped at the pause, then sent what `kill %1` sends a stopped job.
+  Session s(paused(test::temp_path("signal.out")));
+  ASSERT_TRUE(s.at_pause(1));
+  kill(s.job, SIGTSTP);
+  ASSERT_TRUE(WIFSTOPPED(s.wait_job()));
+  kill(s.job, SIGTERM);
+  kill(s.job, SIGCONT);
+  const int status = s.wait_job();
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_TRUE(s.mode_unchanged());
 }
 
 TEST_P(Terminal, ThePauseKeepsWhatTheRunInherited) {

@@ -82,9 +82,12 @@ void on_continued(int) { g_continued = 1; }
 // elsewhere, but SIGPIPE and SIGXFSZ, which the run ignores (a refused
 // write is a write error), and the real-time signals (below).
 constexpr int kEndingSignals[] = {
-    SIGHUP,  SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
+    SIGHUP,    SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
 #ifdef __linux__  // fatal on Linux, not everywhere
-    SIGPOLL, SIGPWR,
+    SIGPOLL,   SIGPWR,
+#endif
+#ifdef SIGSTKFLT  // never raised by Linux itself
+    SIGSTKFLT,
 #endif
 };
 
@@ -268,6 +271,8 @@ void console_pause(std::string_view prompt) {
   bool first = true;
   std::size_t shown = 0;
   for (;;) {
+    // What came while signals were let in is dealt with first, every time,
+    // and before the one way out.
     if (g_ending != 0) {
       const int sig = g_ending;
       g_ending = 0;
@@ -279,11 +284,14 @@ void console_pause(std::string_view prompt) {
       g_stopping = 0;
       mode.leave();
       stop_by(sig, getpid(), hold);
+      continue;  // `kill %1` sends SIGTERM to a stopped run, then SIGCONT
     }
     if (g_continued != 0) {
       g_continued = 0;
       mode.is_raw = false;
     }
+    // A wait that wants no key, or no more, still shows its prompt.
+    if (!key_wanted && shown == prompt.size()) return;
     if (key_wanted && !mode.is_raw) {
       const Owner owner = terminal_owner();
       if (owner == Owner::other && can_stop_in_background(hold) && stop_by(SIGTTOU, 0, hold)) continue;
@@ -299,25 +307,24 @@ void console_pause(std::string_view prompt) {
         first = false;
         shown = 0;
       }
+      continue;
     }
-    // A wait that wants no key still shows its prompt, then ends.
     fd_set readable;
     fd_set writable;
     FD_ZERO(&readable);
     FD_ZERO(&writable);
     if (key_wanted) FD_SET(g_tty, &readable);
-    if (shown < prompt.size()) {
-      FD_SET(g_tty, &writable);
-    } else if (!key_wanted) {
-      return;
-    }
+    if (shown < prompt.size()) FD_SET(g_tty, &writable);
     const int ready = pselect(g_tty + 1, &readable, &writable, nullptr, nullptr, &hold.before);
     if (ready < 0) {
-      if (errno == EINTR) continue;
-      return;
+      if (errno != EINTR) {  // nothing to wait on: the wait is over
+        key_wanted = false;
+        shown = prompt.size();
+      }
+      continue;
     }
     if (FD_ISSET(g_tty, &writable)) shown = show(prompt, shown);
-    if (FD_ISSET(g_tty, &readable) && read_key()) return;
+    if (FD_ISSET(g_tty, &readable) && read_key()) key_wanted = false;
   }
 }
 
