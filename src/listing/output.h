@@ -19,8 +19,11 @@ namespace marvix {
 struct CodePage;
 
 struct Output {
-  // A listing of a hundred megabytes goes out in a few dozen writes.
-  static constexpr std::size_t kBufferSize = std::size_t{2} << 20;
+  // Large enough that a listing of a hundred megabytes goes out in a few
+  // hundred writes, small enough to stay in the processor's cache and to
+  // cost few page faults: 2 MiB was no faster, and a tenth-size file took
+  // a fifth longer.
+  static constexpr std::size_t kBufferSize = std::size_t{256} << 10;
 
   // Allocated before the listing; until then every write goes straight out.
   std::unique_ptr<char, Free> buffer;
