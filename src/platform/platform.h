@@ -46,10 +46,9 @@ struct InputFile {
   ~InputFile();
 };
 
-// Opens for reading as raw bytes, shared with other readers and writers,
-// and readies the file to be read whole: a pipe is asked for a larger
-// buffer, so that a large file arrives in fewer reads. False when the file
-// cannot be opened or is a directory; devices and pipes open like files.
+// Opens for reading as raw bytes, shared with other readers and writers.
+// False when the file cannot be opened or is a directory; devices and
+// pipes open like files.
 bool open_input(const char* path, InputFile& file);
 
 // Reads up to `size` bytes: the count read, 0 at end of file, -1 on error.

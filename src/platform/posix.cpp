@@ -75,11 +75,6 @@ bool open_input(const char* path, InputFile& file) {
   file.handle = fd;
   struct stat st {};
   if (fstat(fd, &st) != 0) return false;
-#ifdef F_SETPIPE_SZ
-  // A pipe holds 64 KiB: a large file would take a thousand reads, each a
-  // switch to the writer and back.
-  if (S_ISFIFO(st.st_mode)) fcntl(fd, F_SETPIPE_SZ, 1 << 20);
-#endif
   if (S_ISREG(st.st_mode)) file.size = static_cast<std::uint64_t>(st.st_size);
   // A directory opens fine here but is not a file to dump.
   return !S_ISDIR(st.st_mode);
