@@ -4,4 +4,3 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #undef MADV_HUGEPAGE
-#undef F_SETPIPE_SZ
