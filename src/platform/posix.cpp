@@ -122,7 +122,7 @@ WriteStatus write_all(int fd, const char* bytes, std::size_t size) {
   return WriteStatus::ok;
 }
 
-void advise_huge_pages(void* block, std::size_t size) {
+void advise_huge_pages([[maybe_unused]] void* block, [[maybe_unused]] std::size_t size) {
 #ifdef MADV_HUGEPAGE
   // From the start of the block's first page: the C library maps a large
   // block on its own, a few bytes in, and advice for all of that mapping
