@@ -126,19 +126,22 @@ void swap_all(bool into_wait) {
 // held. At its end each is as the run had it, and one that came since the
 // wait last let signals in comes now, with that action.
 struct SignalHold {
-  sigset_t before{};  // the run's own mask: what the wait lets in
+  sigset_t before{};  // the run's own mask
+  sigset_t let_in{};  // what the wait lets in: the same, and SIGCONT
   sigset_t held{};
-  struct sigaction continue_action {};  // SIGCONT's before: it is taken even if ignored
+  struct sigaction continue_action {};  // SIGCONT's before
 
   SignalHold() {
     sigfillset(&held);
     sigprocmask(SIG_BLOCK, &held, &before);
+    let_in = before;
+    sigdelset(&let_in, SIGCONT);
     g_ending = 0;
     g_stopping = 0;
     g_continued = 0;
     swap_all(true);
-    // The kernel continues a stopped process even when SIGCONT is ignored:
-    // the wait must know.
+    // The kernel continues a stopped process even when SIGCONT is ignored
+    // or held: the wait must know.
     struct sigaction action {};
     action.sa_handler = on_continued;
     sigfillset(&action.sa_mask);
@@ -199,23 +202,22 @@ struct TerminalMode {
 void end_by(int sig, const SignalHold& hold) {
   set_action(sig, SIG_DFL);
   kill(getpid(), sig);
-  sigset_t let_in = hold.before;
+  sigset_t let_in = hold.let_in;
   sigdelset(&let_in, sig);
   sigprocmask(SIG_SETMASK, &let_in, nullptr);
 }
 
 // Stops the process (`whom` is its id), or with `whom` 0 its whole group,
 // by `sig`, as the signal's default action would, letting in what the
-// wait lets in, and SIGCONT. True when the process was stopped and has been continued; false
-// where the kernel discarded the stop. (Generating a stop discards a
-// SIGCONT that waits, so only a later one counts.)
+// wait lets in. True when the process was stopped and has been continued;
+// false where the kernel discarded the stop. (Generating a stop discards
+// a SIGCONT that waits, so only a later one counts.)
 bool stop_by(int sig, pid_t whom, const SignalHold& hold) {
   set_action(sig, SIG_DFL);
   g_continued = 0;
   kill(whom, sig);
-  sigset_t let_in = hold.before;
+  sigset_t let_in = hold.let_in;
   sigdelset(&let_in, sig);
-  sigdelset(&let_in, SIGCONT);
   sigprocmask(SIG_SETMASK, &let_in, nullptr);  // stopped here until continued
   sigprocmask(SIG_SETMASK, &hold.held, nullptr);
   set_action(sig, on_stopping);
@@ -315,7 +317,7 @@ void console_pause(std::string_view prompt) {
     FD_ZERO(&writable);
     if (key_wanted) FD_SET(g_tty, &readable);
     if (shown < prompt.size()) FD_SET(g_tty, &writable);
-    const int ready = pselect(g_tty + 1, &readable, &writable, nullptr, nullptr, &hold.before);
+    const int ready = pselect(g_tty + 1, &readable, &writable, nullptr, nullptr, &hold.let_in);
     if (ready < 0) {
       if (errno != EINTR) {  // nothing to wait on: the wait is over
         key_wanted = false;
