@@ -124,9 +124,11 @@ WriteStatus write_all(int fd, const char* bytes, std::size_t size) {
 
 void advise_huge_pages([[maybe_unused]] void* block, [[maybe_unused]] std::size_t size) {
 #ifdef MADV_HUGEPAGE
-  // From the start of the block's first page: the C library maps a large
-  // block on its own, a few bytes in, and advice for all of that mapping
-  // leaves it whole, so that realloc can still move it without a copy.
+  // Only a large block: the C library maps it on its own, a few bytes in,
+  // while a small one shares its pages with other memory. Advice from the
+  // start of the block's first page covers all of its mapping and leaves it
+  // whole, so that realloc can still move it without a copy.
+  if (size < (std::size_t{1} << 20)) return;
   const auto start = reinterpret_cast<std::uintptr_t>(block);
   const auto page_start = start - start % static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
   madvise(reinterpret_cast<void*>(page_start), size + (start - page_start), MADV_HUGEPAGE);
