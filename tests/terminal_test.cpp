@@ -560,6 +560,16 @@ TEST_P(Terminal, APagePipedElsewhereGoesOutBeforeTheWait) {
   Job job = paused("");
   job.out_fd = pipe_fds[1];
   Session s(job);
+  // The page stands in the pipe, and the prompt waits until its reader has
+  // taken it: stopped while it waits, the run has shown none.
+  pollfd page_ready{pipe_fds[0], POLLIN, 0};
+  ASSERT_EQ(poll(&page_ready, 1, 20000), 1);
+  ASSERT_TRUE(test::eventually([&] { return test::process_state(s.job) == 'S'; }));
+  kill(s.job, SIGSTOP);
+  ASSERT_TRUE(test::eventually([&] { return test::process_state(s.job) == 'T'; }));
+  ASSERT_TRUE(s.settled());
+  EXPECT_EQ(s.occurrences(kPrompt), 0);
+  kill(s.job, SIGCONT);
   std::string page;  // as much as comes before the wait, which may come in pieces
   for (pollfd ready{pipe_fds[0], POLLIN, 0}; test::line_count(page) < 23 && poll(&ready, 1, 20000) == 1;) {
     char piece[4096];
