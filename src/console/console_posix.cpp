@@ -236,10 +236,10 @@ bool can_stop_in_background(const SignalHold& hold) {
 
 // Reads the key. One byte is enough: the rest of a cursor or function
 // key's sequence (ESC [ A), and any keys typed with it, are discarded, so
-// that none of it reaches the shell after the last wait; bytes that come
+// that none of it reaches the shell after the last wait. Bytes that come
 // later are discarded by the next wait as it begins, and after the last
-// one reach the shell. True when the wait is
-// over: a key came, or the terminal has gone away.
+// one reach the shell. True when the wait is over: a key came, or the
+// terminal has gone away.
 bool read_key() {
   char key = 0;
   const ssize_t got = read(g_tty, &key, 1);
