@@ -41,11 +41,14 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options =
 
 // What a process does that shows nowhere but in the kernel's state (a
 // terminal's mode, whether a process sleeps) is polled for, for at most
-// 20 s, until `condition` holds.
+// 20 s, until `condition` holds; it need not hold for long.
 template <typename Condition>
 bool eventually(Condition condition) {
-  for (int i = 0; i < 20000 && !condition(); ++i) usleep(1000);
-  return condition();
+  for (int i = 0; i < 20000; ++i) {
+    if (condition()) return true;
+    usleep(1000);
+  }
+  return false;
 }
 
 // The state of a process as /proc shows it: 'R' running, 'S' asleep,
