@@ -6,6 +6,7 @@
 #include <string>
 
 #include "text/terminal_text.h"
+#include "text/utf16.h"
 #include "text/utf8.h"
 
 using namespace marvix;

@@ -16,7 +16,7 @@
 #include <utility>
 
 #include "platform/platform.h"
-#include "text/utf8.h"
+#include "text/utf16.h"
 
 namespace marvix {
 
