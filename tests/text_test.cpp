@@ -62,6 +62,19 @@ TEST(TerminalText, ShownFormsNeverOverrunTheRoom) {
   EXPECT_EQ(p, in.data() + in.size());
 }
 
+// A write to a console ends between characters; the rest waits for the
+// next. In 932 a trail byte can have a lead byte's value (82 81 is one
+// character), so bytes pair up from the start.
+TEST(TerminalText, ConsoleWritesEndBetweenCharacters) {
+  CodePage dbcs{};  // 0x81 and 0x82 lead bytes, as in 932
+  dbcs.bytes[0x81] = dbcs.bytes[0x82] = CodePageByte::lead;
+  const CodePage single{};
+  EXPECT_EQ(whole_characters("ab\xC3\xA9\xE3\x81", 6, nullptr), 4u);
+  EXPECT_EQ(whole_characters("\x82\xA0\x82", 3, &dbcs), 2u);
+  EXPECT_EQ(whole_characters("\x82\x81\x82\x81", 4, &dbcs), 4u);
+  EXPECT_EQ(whole_characters("\xE9\xC3", 2, &single), 2u);
+}
+
 // Windows names: UTF-16 to UTF-8 and back gives every name its own units
 // again, lone surrogates included; UTF-8 that no name can have is refused.
 TEST(Utf16, NamesComeBackUnchangedAndBadUtf8IsRefused) {
