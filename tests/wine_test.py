@@ -22,7 +22,9 @@ console as typed. Given in full, that path lists its file in the drive,
 device ("//./", "\\\\.\\") and long-path ("//?/", "\\\\?\\") forms, and through
 a share. With the console in code pages 437, 850, 1252 and 65001, names
 from the file show in the listing and in a message as that code page shows
-them, in caret form only where it decodes a byte to a control.
+them, in caret form only where it decodes a byte to a control. In 65001
+and 932, a character across the end of the first 32 KiB of a listing on the
+console shows whole.
 
 And the program's resources: a version resource and a manifest.
 """
@@ -294,19 +296,31 @@ SHOWN = [
 ]
 
 
+MAGIC = b"[tolvane|dbg|v1.00]\r\n\x1b"
+
+
+def file_entries(path, names):
+    """Writes a debug file of one file section: an entry (DEFAULT, no
+    lines) for each name."""
+    with open(path, "wb") as f:
+        f.write(MAGIC + b"[file]" + len(names).to_bytes(4, "little") + bytes(48) * len(names))
+        f.write(b"".join(name + b"\0" for name in names) + b"[end]")
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
 def code_pages(windows, scratch):
     """Each name of SHOWN as a file entry, listed on the console, and all of
     them as the undefined-entry text of another file; the file's own name,
     from the command line, as typed."""
-    magic = b"[tolvane|dbg|v1.00]\r\n\x1b"
     names = [row[0] for row in SHOWN]
     listed, undefined = os.path.join(scratch, "Größe.dbg"), os.path.join(scratch, "entry.dbg")
-    with open(listed, "wb") as f:
-        f.write(magic + b"[file]" + len(names).to_bytes(4, "little") + bytes(48) * len(names))
-        f.write(b"".join(name + b"\0" for name in names) + b"[end]")
+    file_entries(listed, names)
     with open(undefined, "wb") as f:
-        f.write(magic + b" ".join(names))
-    exe, listed, undefined = ("Z:" + path.replace("/", "\\") for path in (windows, listed, undefined))
+        f.write(MAGIC + b" ".join(names))
+    exe, listed, undefined = (windows_path(path) for path in (windows, listed, undefined))
     for column, code_page in enumerate(CODE_PAGES, 1):
         command = "chcp %d >nul & %s %s & %s %s" % (code_page, exe, listed, exe, undefined)
         console = Console(["cmd", "/c", command], None, listing_on_console=True)
@@ -324,6 +338,38 @@ def code_pages(windows, scratch):
         check(message.encode() in whole, "the undefined entry on code page %d" % code_page)
         check(('dump file: "%s"' % listed).encode() in whole, "the file name as typed on code page %d" % code_page)
     print("code pages: %d" % len(CODE_PAGES))
+
+
+# A character given to a console in two writes shows as two wrong ones,
+# and a listing goes to the console in pieces of 32 KiB. For each code
+# page, a name of twenty of its characters, the tenth across byte 32,768.
+SEAMS = [(65001, "\u00e9"), (932, "\u3042")]
+
+
+def seams(linux, windows, scratch):
+    """Each row of SEAMS: every character of the name whole on the console
+    in that code page."""
+    fillers = [b"f" * 70] * 320  # rows of 100 bytes
+    for code_page, char in SEAMS:
+        one = char.encode("cp%d" % code_page)
+        twenty = one * 20
+        path = os.path.join(scratch, "seam%d.dbg" % code_page)
+        file_entries(path, fillers + [twenty])
+        listing = subprocess.run([linux, path], capture_output=True, timeout=TIMEOUT).stdout
+        # What comes before the name, the same on Windows but for "\r\n",
+        # and padding to put the tenth character's first byte at 32,767.
+        pad = 32767 - listing.replace(b"\n", b"\r\n").index(twenty) - 9 * len(one)
+        check(pad >= 0, "the name of the seam test ends before 32 KiB on code page %d" % code_page)
+        file_entries(path, fillers + [b"x" * pad + twenty])
+        command = "chcp %d >nul & %s %s" % (code_page, windows_path(windows), windows_path(path))
+        console = Console(["cmd", "/c", command], None, listing_on_console=True)
+        try:
+            console.finish()
+            shown = console.screen().replace(b"\n", b"").count(char.encode())
+        finally:
+            console.close()
+        check(shown == 20, "%d of 20 %s whole across 32 KiB on code page %d" % (shown, char, code_page))
+    print("seams: %d" % len(SEAMS))
 
 
 def file_names(linux, windows, scratch):
@@ -401,6 +447,7 @@ def main():
         through_pipes(linux, windows, scratch)
         under_a_console(linux, windows, scratch)
         code_pages(windows, scratch)
+        seams(linux, windows, scratch)
         console_without_host(linux, windows, scratch)
         file_names(linux, windows, scratch)
         long_paths(linux, windows, scratch)
