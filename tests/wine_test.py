@@ -45,6 +45,7 @@ OBJDUMP = os.environ.get("OBJDUMP", "x86_64-w64-mingw32-objdump")
 TIMEOUT = 60
 # Windows' status for a run ended by Ctrl+C, as Wine passes it on: its low byte.
 STATUS_CONTROL_C_EXIT = 0xC000013A & 0xFF
+PROMPT = b"press a key..."
 failures = []
 
 
@@ -115,6 +116,7 @@ class Console:
                                             preexec_fn=take_terminal, close_fds=True, cwd=cwd)
         os.close(slave)
         self.raw = b""
+        self.closed = False
 
     def screen(self):
         # Wine's console redraws its text: hide and show the cursor around
@@ -122,32 +124,43 @@ class Console:
         text = re.sub(rb"\x1b\[\?25[lh]|\x1b\[K", b"", self.raw)
         return text.replace(b"\r", b"")
 
-    def read(self, seconds):
-        end = time.time() + seconds
-        while time.time() < end:
-            ready, _, _ = select.select([self.master], [], [], 0.05)
-            if ready:
-                try:
-                    self.raw += os.read(self.master, 4096)
-                except OSError:
-                    return
+    def read(self):
+        """Adds what the console writes to `raw`, waiting a moment at most;
+        at its end (no process holds the terminal any more) sets `closed`."""
+        if not select.select([self.master], [], [], 0.05)[0]:
+            return
+        try:
+            data = os.read(self.master, 4096)
+        except OSError:  # EIO, the end of a pseudo-terminal
+            data = b""
+        self.closed = not data
+        self.raw += data
+
+    def wait_until(self, condition):
+        """Reads the console until condition() holds, the console ends or
+        TIMEOUT passes; returns condition()."""
+        end = time.time() + TIMEOUT
+        while not condition() and not self.closed and time.time() < end:
+            self.read()
+        return condition()
 
     def finish(self):
-        """The exit status, the console read meanwhile (a full terminal
-        would hold the program up) and to the end."""
-        end = time.time() + TIMEOUT
-        while self.process.poll() is None and time.time() < end:
-            self.read(0.1)
-        self.read(0.5)
-        return self.process.wait(timeout=1)
+        """The exit status, with everything the console shows: read while
+        the program runs (a full terminal would hold it up) and to its end."""
+        self.wait_until(lambda: self.closed)
+        return self.process.wait(timeout=TIMEOUT)
+
+    def takes_keys(self):
+        """Wine's console turns the terminal's echo off only once the
+        program first waits for a key: a key typed before then is echoed by
+        the terminal itself."""
+        return not termios.tcgetattr(self.master)[3] & termios.ECHO
 
     def wait_for_prompts(self, count):
-        end = time.time() + TIMEOUT
-        while self.screen().count(b"press a key...") < count and time.time() < end:
-            self.read(0.1)
-        # Whatever follows must come from a key, not from a slow start.
-        self.read(0.5)
-        return self.screen().count(b"press a key...")
+        """How many prompts the console shows once it shows `count` and
+        takes keys: where it shows more, a prompt went by without its key."""
+        self.wait_until(lambda: self.screen().count(PROMPT) >= count and self.takes_keys())
+        return self.screen().count(PROMPT)
 
     def close(self):
         if self.process.poll() is None:
@@ -218,10 +231,9 @@ def under_a_console(linux, windows, scratch):
     console = Console([windows, os.path.join(scratch, "big.dbg")], None, out_fd=writer)
     os.close(writer)
     try:
-        end = time.time() + TIMEOUT
-        while b"dump file" not in console.screen() and time.time() < end:
-            console.read(0.1)
-        console.read(0.5)
+        # Once the listing has begun: the pipe holds its first bytes.
+        listing = console.wait_until(lambda: bool(select.select([reader], [], [], 0)[0]))
+        check(listing, "the listing of the large file begins")
         os.write(console.master, b"\x03")
         status = console.finish()
         check(status == STATUS_CONTROL_C_EXIT, "status after Ctrl+C in mid-listing: %s" % status)
