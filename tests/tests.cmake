@@ -27,6 +27,7 @@ endif()
 # tests need POSIX processes and terminals.
 add_executable(marvix_tests
   tests/format_test.cpp
+  tests/text_test.cpp
   tests/scanner_test.cpp
   tests/listing_test.cpp
   tests/damage_test.cpp

@@ -22,7 +22,9 @@ console as typed. Given in full, that path lists its file in the drive,
 device ("//./", "\\\\.\\") and long-path ("//?/", "\\\\?\\") forms, and through
 a share. With the console in code pages 437, 850, 1252 and 65001, names
 from the file show in the listing and in a message as that code page shows
-them, in caret form only where it decodes a byte to a control.
+them, in caret form only where it decodes a byte to a control. In 65001
+and 932, a character across the end of the first 32 KiB of a listing on the
+console shows whole.
 
 And the program's resources: a version resource and a manifest.
 """
@@ -43,6 +45,7 @@ OBJDUMP = os.environ.get("OBJDUMP", "x86_64-w64-mingw32-objdump")
 TIMEOUT = 60
 # Windows' status for a run ended by Ctrl+C, as Wine passes it on: its low byte.
 STATUS_CONTROL_C_EXIT = 0xC000013A & 0xFF
+PROMPT = b"press a key..."
 failures = []
 
 
@@ -113,6 +116,7 @@ class Console:
                                             preexec_fn=take_terminal, close_fds=True, cwd=cwd)
         os.close(slave)
         self.raw = b""
+        self.closed = False
 
     def screen(self):
         # Wine's console redraws its text: hide and show the cursor around
@@ -120,32 +124,43 @@ class Console:
         text = re.sub(rb"\x1b\[\?25[lh]|\x1b\[K", b"", self.raw)
         return text.replace(b"\r", b"")
 
-    def read(self, seconds):
-        end = time.time() + seconds
-        while time.time() < end:
-            ready, _, _ = select.select([self.master], [], [], 0.05)
-            if ready:
-                try:
-                    self.raw += os.read(self.master, 4096)
-                except OSError:
-                    return
+    def read(self):
+        """Adds what the console writes to `raw`, waiting a moment at most;
+        at its end (no process holds the terminal any more) sets `closed`."""
+        if not select.select([self.master], [], [], 0.05)[0]:
+            return
+        try:
+            data = os.read(self.master, 4096)
+        except OSError:  # EIO, the end of a pseudo-terminal
+            data = b""
+        self.closed = not data
+        self.raw += data
+
+    def wait_until(self, condition):
+        """Reads the console until condition() holds, the console ends or
+        TIMEOUT passes; returns condition()."""
+        end = time.time() + TIMEOUT
+        while not condition() and not self.closed and time.time() < end:
+            self.read()
+        return condition()
 
     def finish(self):
-        """The exit status, the console read meanwhile (a full terminal
-        would hold the program up) and to the end."""
-        end = time.time() + TIMEOUT
-        while self.process.poll() is None and time.time() < end:
-            self.read(0.1)
-        self.read(0.5)
-        return self.process.wait(timeout=1)
+        """The exit status, with everything the console shows: read while
+        the program runs (a full terminal would hold it up) and to its end."""
+        self.wait_until(lambda: self.closed)
+        return self.process.wait(timeout=TIMEOUT)
+
+    def takes_keys(self):
+        """Wine's console turns the terminal's echo off only once the
+        program first waits for a key: a key typed before then is echoed by
+        the terminal itself."""
+        return not termios.tcgetattr(self.master)[3] & termios.ECHO
 
     def wait_for_prompts(self, count):
-        end = time.time() + TIMEOUT
-        while self.screen().count(b"press a key...") < count and time.time() < end:
-            self.read(0.1)
-        # Whatever follows must come from a key, not from a slow start.
-        self.read(0.5)
-        return self.screen().count(b"press a key...")
+        """How many prompts the console shows once it shows `count` and
+        takes keys: where it shows more, a prompt went by without its key."""
+        self.wait_until(lambda: self.screen().count(PROMPT) >= count and self.takes_keys())
+        return self.screen().count(PROMPT)
 
     def close(self):
         if self.process.poll() is None:
@@ -216,10 +231,9 @@ def under_a_console(linux, windows, scratch):
     console = Console([windows, os.path.join(scratch, "big.dbg")], None, out_fd=writer)
     os.close(writer)
     try:
-        end = time.time() + TIMEOUT
-        while b"dump file" not in console.screen() and time.time() < end:
-            console.read(0.1)
-        console.read(0.5)
+        # Once the listing has begun: the pipe holds its first bytes.
+        listing = console.wait_until(lambda: bool(select.select([reader], [], [], 0)[0]))
+        check(listing, "the listing of the large file begins")
         os.write(console.master, b"\x03")
         status = console.finish()
         check(status == STATUS_CONTROL_C_EXIT, "status after Ctrl+C in mid-listing: %s" % status)
@@ -294,19 +308,31 @@ SHOWN = [
 ]
 
 
+MAGIC = b"[tolvane|dbg|v1.00]\r\n\x1b"
+
+
+def file_entries(path, names):
+    """Writes a debug file of one file section: an entry (DEFAULT, no
+    lines) for each name."""
+    with open(path, "wb") as f:
+        f.write(MAGIC + b"[file]" + len(names).to_bytes(4, "little") + bytes(48) * len(names))
+        f.write(b"".join(name + b"\0" for name in names) + b"[end]")
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
 def code_pages(windows, scratch):
     """Each name of SHOWN as a file entry, listed on the console, and all of
     them as the undefined-entry text of another file; the file's own name,
     from the command line, as typed."""
-    magic = b"[tolvane|dbg|v1.00]\r\n\x1b"
     names = [row[0] for row in SHOWN]
     listed, undefined = os.path.join(scratch, "Größe.dbg"), os.path.join(scratch, "entry.dbg")
-    with open(listed, "wb") as f:
-        f.write(magic + b"[file]" + len(names).to_bytes(4, "little") + bytes(48) * len(names))
-        f.write(b"".join(name + b"\0" for name in names) + b"[end]")
+    file_entries(listed, names)
     with open(undefined, "wb") as f:
-        f.write(magic + b" ".join(names))
-    exe, listed, undefined = ("Z:" + path.replace("/", "\\") for path in (windows, listed, undefined))
+        f.write(MAGIC + b" ".join(names))
+    exe, listed, undefined = (windows_path(path) for path in (windows, listed, undefined))
     for column, code_page in enumerate(CODE_PAGES, 1):
         command = "chcp %d >nul & %s %s & %s %s" % (code_page, exe, listed, exe, undefined)
         console = Console(["cmd", "/c", command], None, listing_on_console=True)
@@ -324,6 +350,38 @@ def code_pages(windows, scratch):
         check(message.encode() in whole, "the undefined entry on code page %d" % code_page)
         check(('dump file: "%s"' % listed).encode() in whole, "the file name as typed on code page %d" % code_page)
     print("code pages: %d" % len(CODE_PAGES))
+
+
+# A character given to a console in two writes shows as two wrong ones,
+# and a listing goes to the console in pieces of 32 KiB. For each code
+# page, a name of twenty of its characters, the tenth across byte 32,768.
+SEAMS = [(65001, "\u00e9"), (932, "\u3042")]
+
+
+def seams(linux, windows, scratch):
+    """Each row of SEAMS: every character of the name whole on the console
+    in that code page."""
+    fillers = [b"f" * 70] * 320  # rows of 100 bytes
+    for code_page, char in SEAMS:
+        one = char.encode("cp%d" % code_page)
+        twenty = one * 20
+        path = os.path.join(scratch, "seam%d.dbg" % code_page)
+        file_entries(path, fillers + [twenty])
+        listing = subprocess.run([linux, path], capture_output=True, timeout=TIMEOUT).stdout
+        # What comes before the name, the same on Windows but for "\r\n",
+        # and padding to put the tenth character's first byte at 32,767.
+        pad = 32767 - listing.replace(b"\n", b"\r\n").index(twenty) - 9 * len(one)
+        check(pad >= 0, "the name of the seam test ends before 32 KiB on code page %d" % code_page)
+        file_entries(path, fillers + [b"x" * pad + twenty])
+        command = "chcp %d >nul & %s %s" % (code_page, windows_path(windows), windows_path(path))
+        console = Console(["cmd", "/c", command], None, listing_on_console=True)
+        try:
+            console.finish()
+            shown = console.screen().replace(b"\n", b"").count(char.encode())
+        finally:
+            console.close()
+        check(shown == 20, "%d of 20 %s whole across 32 KiB on code page %d" % (shown, char, code_page))
+    print("seams: %d" % len(SEAMS))
 
 
 def file_names(linux, windows, scratch):
@@ -401,6 +459,7 @@ def main():
         through_pipes(linux, windows, scratch)
         under_a_console(linux, windows, scratch)
         code_pages(windows, scratch)
+        seams(linux, windows, scratch)
         console_without_host(linux, windows, scratch)
         file_names(linux, windows, scratch)
         long_paths(linux, windows, scratch)

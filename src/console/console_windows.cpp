@@ -10,6 +10,7 @@
 
 #include "console/console.h"
 #include "text/terminal_text.h"
+#include "text/utf16.h"
 #include "text/utf8.h"
 
 namespace marvix {

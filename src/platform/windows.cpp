@@ -15,8 +15,10 @@
 #include <new>
 #include <utility>
 
+#include "console/console.h"
 #include "platform/platform.h"
-#include "text/utf8.h"
+#include "text/terminal_text.h"
+#include "text/utf16.h"
 
 namespace marvix {
 
@@ -154,13 +156,17 @@ std::ptrdiff_t read_input(const InputFile& file, void* buffer, std::size_t size)
 
 WriteStatus write_all(int fd, const char* bytes, std::size_t size) {
   const HANDLE out = handle_of(fd);
-  // Consoles before Windows 8 refuse a write much over 32 KiB.
+  // Consoles before Windows 8 refuse a write much over 32 KiB. A console
+  // decodes each write on its own, so every piece but the last ends between
+  // characters of the code page that the listing was made safe for.
   DWORD mode = 0;
-  const std::size_t piece = GetConsoleMode(out, &mode) ? 0x8000 : 0x40000000;
+  const bool console = GetConsoleMode(out, &mode) != 0;
+  const std::size_t piece = console ? 0x8000 : 0x40000000;
   while (size > 0) {
     DWORD done = 0;
-    const DWORD ask = static_cast<DWORD>(size > piece ? piece : size);
-    if (!WriteFile(out, bytes, ask, &done, nullptr)) {
+    std::size_t ask = size > piece ? piece : size;
+    if (console && ask < size) ask = whole_characters(bytes, ask, console_code_page());
+    if (!WriteFile(out, bytes, static_cast<DWORD>(ask), &done, nullptr)) {
       // The reader of a pipe has gone: the same as EPIPE on POSIX.
       const DWORD error = GetLastError();
       const bool gone =

@@ -94,27 +94,24 @@ inline std::size_t shown_form(const char* in, const char* end, char* form, std::
   return size;
 }
 
-// The same for a console that shows bytes through `code_page`. A lead
-// byte goes out with the byte after it, which is then part of a character,
-// not a byte on its own (in code page 932, 0x80 alone is a control, but 81
-// 80 is a sign); a lead byte before an ASCII control, which no code page
-// takes as a second byte, or at the end goes out alone, and the console
-// shows its default character.
+// Whether the byte at `in` begins a character of two bytes through
+// `code_page`: a lead byte goes with the byte after it, which is then part
+// of a character, not a byte on its own (in code page 932, 0x80 alone is a
+// control, but 81 80 is a sign). A lead byte before an ASCII control, which
+// no code page takes as a second byte, or at the end stands alone, and the
+// console shows its default character.
+inline bool begins_pair(const CodePage& code_page, const char* in, const char* end) {
+  if (code_page.bytes[static_cast<unsigned char>(*in)] != CodePageByte::lead || end - in < 2) return false;
+  const auto next = static_cast<unsigned char>(in[1]);
+  return next >= 0x20 && next != 0x7F;
+}
+
+// The same for a console that shows bytes through `code_page`.
 inline std::size_t shown_form(const CodePage& code_page, const char* in, const char* end, char* form,
                               std::size_t& taken) {
   const auto byte = static_cast<unsigned char>(*in);
-  taken = 1;
-  switch (code_page.bytes[byte]) {
-    case CodePageByte::control:
-      return show_control_byte(byte, form);
-    case CodePageByte::lead: {
-      const auto next = static_cast<unsigned char>(end - in > 1 ? in[1] : 0);
-      if (next >= 0x20 && next != 0x7F) taken = 2;
-      break;
-    }
-    case CodePageByte::shown:
-      break;
-  }
+  taken = begins_pair(code_page, in, end) ? 2 : 1;
+  if (code_page.bytes[byte] == CodePageByte::control) return show_control_byte(byte, form);
   std::memcpy(form, in, taken);
   return taken;
 }
@@ -137,6 +134,23 @@ inline std::size_t make_terminal_safe(const char*& in, const char* end, char* ou
     in += taken;
   }
   return length;
+}
+
+// How many of the `size` bytes at `in` go to a console in one write, so
+// that the write ends between characters: a console decodes each write on
+// its own, and shows a character cut in two as two wrong ones. The rest
+// goes with the next write. Through `code_page`, no lead byte is left alone
+// at the end; else (UTF-8) no sequence is cut. `in` begins a character: a
+// trail byte can have a lead byte's value, so only counting from the start
+// tells them apart.
+inline std::size_t whole_characters(const char* in, std::size_t size, const CodePage* code_page) {
+  if (code_page == nullptr) return size - utf8_incomplete_tail(in, size);
+  const char* const end = in + size;
+  const char* last = in;
+  while (end - last > 1) last += begins_pair(*code_page, last, end) ? 2 : 1;
+  const bool lead_alone =
+      last != end && code_page->bytes[static_cast<unsigned char>(*last)] == CodePageByte::lead;
+  return lead_alone ? size - 1 : size;
 }
 
 }  // namespace marvix
