@@ -21,7 +21,6 @@
 #include <libutil.h>
 #endif
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -50,11 +49,6 @@ struct Job {
 // (hostile_system.cpp), where calls are interrupted.
 const char* g_preload = "";
 
-void close_all_but(std::initializer_list<int> keep) {
-  for (int fd = 3; fd < 256; ++fd)
-    if (std::find(keep.begin(), keep.end(), fd) == keep.end()) close(fd);
-}
-
 [[noreturn]] void exec_job(const Job& job, int terminal) {
   for (const int sig : {SIGHUP, SIGTTOU, SIGTTIN, SIGTSTP}) signal(sig, SIG_DFL);
   for (const int sig : job.ignored) signal(sig, SIG_IGN);
@@ -65,23 +59,14 @@ void close_all_but(std::initializer_list<int> keep) {
   if (*g_preload != '\0') setenv("LD_PRELOAD", g_preload, 1);
   const rlimit no_core{0, 0};
   setrlimit(RLIMIT_CORE, &no_core);
-  int from[3];  // all opened first, so that none lands on a descriptor closed for the job
-  for (int fd = 0; fd <= 2; ++fd) {
-    const std::string& to = fd == 0 ? job.in : fd == 1 ? job.out : job.err;
-    from[fd] = to.empty()  ? terminal
-               : to == "-" ? -1
-                           : open(to.c_str(), fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  }
-  for (int fd = 0; fd <= 2; ++fd) from[fd] < 0 ? close(fd) : dup2(from[fd], fd);
+  const auto stream = [&](const std::string& path, int fd) {
+    return path.empty() ? terminal : test::open_stream(path, fd);
+  };
+  test::use_streams(stream(job.in, 0), stream(job.out, 1), stream(job.err, 2));
   if (job.out_fd >= 0) dup2(job.out_fd, 1);
-  close_all_but({});
   const rlimit open_files{job.open_files, job.open_files};
   if (job.open_files != RLIM_INFINITY) setrlimit(RLIMIT_NOFILE, &open_files);
-  std::vector<char*> argv{const_cast<char*>(MARVIX_BINARY)};
-  for (const std::string& a : job.args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  execv(MARVIX_BINARY, argv.data());
-  _exit(127);
+  test::exec_marvix(job.args);
 }
 
 // A job in the background has a partner in its process group, as in a
@@ -116,7 +101,7 @@ void on_partner_ttou(int) { g_partner_had_ttou = 1; }
     ioctl(terminal, TIOCSCTTY, 0);
   }
   for (const int sig : {SIGHUP, SIGTTOU, SIGTTIN, SIGTSTP}) signal(sig, SIG_IGN);
-  close_all_but({terminal, commands, replies, job.out_fd});
+  test::close_all_but({terminal, commands, replies, job.out_fd});
   termios job_mode{};
   tcgetattr(terminal, &job_mode);
   termios editing_mode = job_mode;
