@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -112,6 +113,12 @@ struct Session {
     const bool marked = write(terminal, "<mark>", 6) == 6;
     close(terminal);
     return marked && wait_for("<mark>");
+  }
+  // Stops the job once it sleeps, waiting for something, and takes in all it
+  // had written by then.
+  bool stop_when_asleep() {
+    return eventually([&] { return process_state(job) == 'S'; }) && kill(job, SIGSTOP) == 0 &&
+           eventually([&] { return process_state(job) == 'T'; }) && settled();
   }
   bool raw() const {
     const termios now = mode();

@@ -291,10 +291,7 @@ TEST_P(Terminal, APagePipedElsewhereGoesOutBeforeTheWait) {
   // taken it: stopped while it waits, the run has shown none.
   pollfd page_ready{pipe_fds[0], POLLIN, 0};
   ASSERT_EQ(poll(&page_ready, 1, 20000), 1);
-  ASSERT_TRUE(test::eventually([&] { return test::process_state(s.job) == 'S'; }));
-  kill(s.job, SIGSTOP);
-  ASSERT_TRUE(test::eventually([&] { return test::process_state(s.job) == 'T'; }));
-  ASSERT_TRUE(s.settled());
+  ASSERT_TRUE(s.stop_when_asleep());
   EXPECT_EQ(s.occurrences(kPrompt), 0);
   kill(s.job, SIGCONT);
   std::string page;  // as much as comes before the wait, which may come in pieces
