@@ -68,6 +68,17 @@ TEST_P(Terminal, PauseWaitsForOneKeyWithoutEcho) {
   EXPECT_EQ(queued, 0);
   close(terminal);
   EXPECT_EQ(s.screen.find_first_of("z[", seen), std::string::npos);  // no key was echoed
+
+  // With standard output on the terminal there is no pipe's reader for the
+  // prompt to wait for, though the terminal counts a line typed ahead as
+  // waiting to be read: asleep before any key, the run has its prompt out.
+  Job on_screen = paused("");
+  on_screen.typed_ahead = "ls\n";
+  Session t(on_screen);
+  ASSERT_TRUE(t.stop_when_asleep());
+  ASSERT_EQ(t.occurrences(kPrompt), 1);
+  kill(t.job, SIGCONT);
+  ASSERT_TRUE(t.at_pause(2));  // continued, the pause shows its prompt again
 }
 
 TEST_P(Terminal, EveryFatalSignalRestoresTheModeAndStillEndsTheRun) {
