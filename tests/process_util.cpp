@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -77,14 +78,8 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) 
   const pid_t child = fork();
   if (child == 0) {
     setsid();  // no controlling terminal: a pause must not wait for a key
-    const std::string in = options.stdin_path.empty() ? "/dev/null" : options.stdin_path;
-    dup2(open(in.c_str(), O_RDONLY), 0);
-    const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int out_fd = out_path == "-" ? -1 : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(err_fd, 2);
-    dup2(out_fd, 1);
-    if (in == "-") close(0);
-    if (out_fd < 0) close(1);
+    use_streams(open_stream(options.stdin_path.empty() ? "/dev/null" : options.stdin_path, 0),
+                open_stream(out_path, 1), open_stream(err_path, 2));
     if (options.close_stderr) close(2);
     for (const std::string& setting : options.env) putenv(const_cast<char*>(setting.c_str()));
     if (piped) {
@@ -102,12 +97,7 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) 
       const rlimit file_size{bytes, bytes};
       setrlimit(RLIMIT_FSIZE, &file_size);
     }
-    for (int fd = 3; fd < 1024; ++fd) close(fd);  // the tool starts with 0 to 2 alone
-    std::vector<char*> argv{const_cast<char*>(MARVIX_BINARY)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(MARVIX_BINARY, argv.data());
-    _exit(127);
+    exec_marvix(args);
   }
   Run run;
   run.command = "marvix";
@@ -131,6 +121,30 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) 
   return run;
 }
 
+int open_stream(const std::string& path, int fd) {
+  if (path == "-") return -1;
+  return open(path.c_str(), fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0600);
+}
+
+void use_streams(int in, int out, int err) {
+  const int from[] = {in, out, err};
+  for (int fd = 0; fd <= 2; ++fd) from[fd] < 0 ? close(fd) : dup2(from[fd], fd);
+}
+
+void close_all_but(std::initializer_list<int> keep) {
+  for (int fd = 3; fd < 1024; ++fd)
+    if (std::find(keep.begin(), keep.end(), fd) == keep.end()) close(fd);
+}
+
+void exec_marvix(const std::vector<std::string>& args) {
+  close_all_but({});  // the tool starts with 0 to 2 alone
+  std::vector<char*> argv{const_cast<char*>(MARVIX_BINARY)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(MARVIX_BINARY, argv.data());
+  _exit(127);
+}
+
 char process_state(pid_t pid) {
   // The state follows the command's name, which is in parentheses and may
   // hold anything, ") " included.
@@ -142,8 +156,8 @@ char process_state(pid_t pid) {
 pid_t fork_with_memory_budget(std::size_t budget, const std::string& out, const std::string& err) {
   const pid_t child = fork();
   if (child != 0) return child;
-  dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-  dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+  dup2(open_stream(out, 1), 1);
+  dup2(open_stream(err, 2), 2);
 #ifdef __GLIBC__
   // What earlier tests freed is given back before the address space is
   // counted, or a later free could give it back and widen the budget.

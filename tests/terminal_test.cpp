@@ -1,301 +1,28 @@
-// The pause on a real (pseudo-)terminal, run the way a shell runs a job: a
-// small "shell", the session leader with the terminal as its controlling
-// terminal, starts marvix in a process group of its own, in the foreground
-// or the background, and on request waits for it or brings it to the
-// foreground. The test reads the screen and types keys on the master side.
+// The pause on a real (pseudo-)terminal, each run started as a job by the
+// shell in terminal_session.h.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
-// openpty's header differs by system.
-#if __has_include(<pty.h>)
-#include <pty.h>
-#elif __has_include(<util.h>)
-#include <util.h>
-#elif __has_include(<libutil.h>)
-#include <libutil.h>
-#endif
-
-#include <algorithm>
-#include <chrono>
 #include <csignal>
 #include <cstring>
 
-#include "process_util.h"
+#include "terminal_session.h"
 
 namespace {
 
-struct Job {
-  std::vector<std::string> args;  // after the binary
-  // Standard input, output and error: empty for the terminal, "-" closed,
-  // else a file.
-  std::string in, out, err;
-  int out_fd = -1;  // standard output to this descriptor instead (a pipe's write end)
-  bool background = false;
-  bool leads_session = false;         // leads its own session on the terminal, as under exec or ssh -t
-  bool output_stopped = false;        // the terminal's output suspended before the job starts, as by ^S
-  std::vector<int> ignored;           // signals the job starts with ignored, as under nohup
-  std::vector<int> blocked;           // and blocked
-  rlim_t open_files = RLIM_INFINITY;  // a limit on the descriptors it may have open, as ulimit -n sets it
-  std::string typed_ahead;            // keys on the terminal before the job starts, as typed during a listing
-};
-
-// Each test runs on this system and, where a library can be preloaded into
-// the tool, again on one at the edge of what POSIX allows
-// (hostile_system.cpp), where calls are interrupted.
-const char* g_preload = "";
-
-void close_all_but(std::initializer_list<int> keep) {
-  for (int fd = 3; fd < 256; ++fd)
-    if (std::find(keep.begin(), keep.end(), fd) == keep.end()) close(fd);
-}
-
-[[noreturn]] void exec_job(const Job& job, int terminal) {
-  for (const int sig : {SIGHUP, SIGTTOU, SIGTTIN, SIGTSTP}) signal(sig, SIG_DFL);
-  for (const int sig : job.ignored) signal(sig, SIG_IGN);
-  sigset_t blocked{};
-  sigemptyset(&blocked);
-  for (const int sig : job.blocked) sigaddset(&blocked, sig);
-  sigprocmask(SIG_SETMASK, &blocked, nullptr);
-  if (*g_preload != '\0') setenv("LD_PRELOAD", g_preload, 1);
-  const rlimit no_core{0, 0};
-  setrlimit(RLIMIT_CORE, &no_core);
-  int from[3];  // all opened first, so that none lands on a descriptor closed for the job
-  for (int fd = 0; fd <= 2; ++fd) {
-    const std::string& to = fd == 0 ? job.in : fd == 1 ? job.out : job.err;
-    from[fd] = to.empty()  ? terminal
-               : to == "-" ? -1
-                           : open(to.c_str(), fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  }
-  for (int fd = 0; fd <= 2; ++fd) from[fd] < 0 ? close(fd) : dup2(from[fd], fd);
-  if (job.out_fd >= 0) dup2(job.out_fd, 1);
-  close_all_but({});
-  const rlimit open_files{job.open_files, job.open_files};
-  if (job.open_files != RLIM_INFINITY) setrlimit(RLIMIT_NOFILE, &open_files);
-  std::vector<char*> argv{const_cast<char*>(MARVIX_BINARY)};
-  for (const std::string& a : job.args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  execv(MARVIX_BINARY, argv.data());
-  _exit(127);
-}
-
-// A job in the background has a partner in its process group, as in a
-// pipeline. It takes SIGTTOU, which the job sends its group to stop it, and
-// answers each query with whether one came: a signal sent before the query
-// was written is handled before the query is read. It ends with the shell.
-volatile std::sig_atomic_t g_partner_had_ttou = 0;
-
-void on_partner_ttou(int) { g_partner_had_ttou = 1; }
-
-[[noreturn]] void run_partner(int queries, int replies) {
-  for (char query; read(queries, &query, 1) == 1;) {
-    const int had = g_partner_had_ttou;
-    if (write(replies, &had, sizeof had) != sizeof had) break;
-  }
-  _exit(0);
-}
-
-// The shell: starts the job, then answers commands, one byte each:
-//   'w'  wait for the job to stop or end; replies with its wait status
-//        (and takes the terminal back when it stopped)
-//   'f'  bring it to the foreground, as fg does: the mode for jobs on the
-//        terminal, the terminal to the job, then SIGCONT
-//   'p'  whether the job's partner (in the background) has had SIGTTOU
-// While a job runs in the background the shell is at its prompt, with the
-// terminal in a line-editing mode of its own (no echo, no canonical input),
-// as bash and zsh have it. It outlives a hang-up of its terminal, as a shell
-// under nohup does.
-[[noreturn]] void run_shell(int terminal, int commands, int replies, const Job& job) {
-  if (!job.leads_session) {
-    setsid();
-    ioctl(terminal, TIOCSCTTY, 0);
-  }
-  for (const int sig : {SIGHUP, SIGTTOU, SIGTTIN, SIGTSTP}) signal(sig, SIG_IGN);
-  close_all_but({terminal, commands, replies, job.out_fd});
-  termios job_mode{};
-  tcgetattr(terminal, &job_mode);
-  termios editing_mode = job_mode;
-  editing_mode.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON);
-  int go[2];
-  int to_partner[2];
-  int from_partner[2];
-  if (pipe(go) != 0 || pipe(to_partner) != 0 || pipe(from_partner) != 0) _exit(1);
-  const pid_t child = fork();
-  if (child == 0) {
-    if (job.leads_session) {
-      setsid();
-      ioctl(terminal, TIOCSCTTY, 0);
-    } else {
-      setpgid(0, 0);
-    }
-    char ready;
-    if (read(go[0], &ready, 1) != 1) _exit(1);
-    exec_job(job, terminal);
-  }
-  if (!job.leads_session) setpgid(child, child);
-  // The partner takes SIGTTOU from the start (reads go on after it), and
-  // joins the group before the job starts.
-  struct sigaction take_ttou {};
-  take_ttou.sa_handler = on_partner_ttou;
-  take_ttou.sa_flags = SA_RESTART;
-  sigaction(SIGTTOU, &take_ttou, nullptr);
-  const pid_t partner = job.background ? fork() : -1;
-  if (partner == 0) {
-    close(to_partner[1]);
-    close(from_partner[0]);
-    run_partner(to_partner[0], from_partner[1]);
-  }
-  signal(SIGTTOU, SIG_IGN);
-  close(to_partner[0]);
-  close(from_partner[1]);
-  if (partner > 0) setpgid(partner, child);
-  if (job.background) tcsetattr(terminal, TCSANOW, &editing_mode);
-  if (!job.background) tcsetpgrp(terminal, child);
-  if (job.output_stopped) {  // once the ^S has taken effect: the terminal takes no more output
-    test::eventually([&] {
-      pollfd p{terminal, POLLOUT, 0};
-      return poll(&p, 1, 0) == 0;
-    });
-  }
-  if (write(go[1], "g", 1) != 1 || write(replies, &child, sizeof child) != sizeof child) _exit(1);
-  for (char command; read(commands, &command, 1) == 1;) {
-    int status = 0;
-    if (command == 'w') {
-      waitpid(child, &status, WUNTRACED);
-      if (WIFSTOPPED(status)) tcsetpgrp(terminal, getpgrp());
-    } else if (command == 'f') {
-      tcsetattr(terminal, TCSANOW, &job_mode);
-      tcsetpgrp(terminal, child);
-      kill(-child, SIGCONT);
-    } else if (command == 'p') {
-      if (write(to_partner[1], "?", 1) != 1 || read(from_partner[0], &status, sizeof status) != sizeof status)
-        status = -1;
-    }
-    if (write(replies, &status, sizeof status) != sizeof status) break;
-  }
-  kill(child, SIGKILL);
-  if (partner > 0) kill(partner, SIGKILL);
-  _exit(0);
-}
-
-constexpr const char* kPrompt = "press a key...";
-
-struct Session {
-  int master = -1;
-  int to_shell = -1;
-  int from_shell = -1;
-  pid_t shell = -1;
-  pid_t job = -1;
-  termios before{};
-  std::string screen;  // everything written to the terminal
-
-  explicit Session(const Job& job_to_run) {
-    int terminal = -1;
-    int commands[2];
-    int replies[2];
-    EXPECT_EQ(openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(pipe(commands), 0);
-    EXPECT_EQ(pipe(replies), 0);
-    tcgetattr(terminal, &before);
-    const std::string typed = (job_to_run.output_stopped ? "\x13" : "") + job_to_run.typed_ahead;
-    EXPECT_EQ(write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
-    shell = fork();
-    if (shell == 0) run_shell(terminal, commands[0], replies[1], job_to_run);
-    close(terminal);
-    close(commands[0]);
-    close(replies[1]);
-    if (job_to_run.out_fd >= 0) close(job_to_run.out_fd);
-    to_shell = commands[1];
-    from_shell = replies[0];
-    EXPECT_TRUE(reply(&job, sizeof job));
-  }
-  ~Session() {
-    if (job > 0) kill(job, SIGKILL);
-    close(to_shell);
-    close(from_shell);
-    waitpid(shell, nullptr, 0);
-    close(master);
-  }
-
-  bool reply(void* value, std::size_t size) {
-    pollfd p{from_shell, POLLIN, 0};
-    return poll(&p, 1, 20000) == 1 && read(from_shell, value, size) == static_cast<ssize_t>(size);
-  }
-  // The shell's reply to a command (for 'w', the job's wait status); -1 when none comes.
-  int command(char c) {
-    int answer = -1;
-    return write(to_shell, &c, 1) == 1 && reply(&answer, sizeof answer) ? answer : -1;
-  }
-  int wait_job() { return command('w'); }
-  void foreground() { EXPECT_EQ(command('f'), 0); }
-
-  // Reads the screen until `text` stands on it `count` times.
-  bool wait_for(const std::string& text, int count = 1) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (occurrences(text) < count) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      pollfd p{master, POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      char buffer[4096];
-      const ssize_t got = read(master, buffer, sizeof buffer);
-      if (got <= 0) return false;
-      screen.append(buffer, static_cast<std::size_t>(got));
-    }
-    return true;
-  }
-  // The run waits at its `count`th prompt, in raw mode, and has not gone
-  // past it: the prompts on the screen so far must each have had their key.
-  bool at_pause(int count) { return wait_for(kPrompt, count) && occurrences(kPrompt) == count && raw(); }
-  int occurrences(const std::string& text) const {
-    int n = 0;
-    for (std::size_t at = 0; (at = screen.find(text, at)) != std::string::npos; ++at) ++n;
-    return n;
-  }
-  // Everything the job has written stands on the screen: a mark written on
-  // the terminal after it comes after all of it.
-  bool settled() {
-    const int terminal = open(ptsname(master), O_WRONLY | O_NOCTTY);
-    const bool marked = write(terminal, "<mark>", 6) == 6;
-    close(terminal);
-    return marked && wait_for("<mark>");
-  }
-  bool raw() const {
-    const termios now = mode();
-    return (now.c_lflag & (ECHO | ICANON | ISIG)) == 0 && now.c_cc[VMIN] == 1 && now.c_cc[VTIME] == 0;
-  }
-  termios mode() const {
-    termios now{};
-    tcgetattr(master, &now);  // a master reports its terminal's mode
-    return now;
-  }
-  bool mode_is(const termios& expected) const {
-    const termios now = mode();  // field by field: a copy need not keep the padding
-    return now.c_iflag == expected.c_iflag && now.c_oflag == expected.c_oflag &&
-           now.c_lflag == expected.c_lflag && now.c_cflag == expected.c_cflag &&
-           std::memcmp(now.c_cc, expected.c_cc, sizeof now.c_cc) == 0;
-  }
-  bool mode_unchanged() const { return mode_is(before); }
-  void type(const char* keys) {
-    ASSERT_EQ(write(master, keys, std::strlen(keys)), static_cast<ssize_t>(std::strlen(keys)));
-  }
-};
-
-// 70 rows + title, header, closing line = 73 lines: pauses after 23, 46, 69.
-std::string three_page_file() {
-  return test::write_temp("pages.dbg", dbg::debug_file(std::vector<dbg::File>(70, {0, 1, "f"}), {}, {}));
-}
-
-Job paused(const std::string& out) { return {.args = {three_page_file(), "-p"}, .out = out}; }
-
-bool exited_with(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+using test::exited_with;
+using test::Job;
+using test::kPrompt;
+using test::paused;
+using test::Session;
 
 class Terminal : public testing::TestWithParam<const char*> {
-  void SetUp() override { g_preload = GetParam(); }
+  void SetUp() override { test::g_preload = GetParam(); }
 };
 constexpr const char* kSystems[] = {"",
 #ifdef MARVIX_HOSTILE_SYSTEM
@@ -341,6 +68,17 @@ TEST_P(Terminal, PauseWaitsForOneKeyWithoutEcho) {
   EXPECT_EQ(queued, 0);
   close(terminal);
   EXPECT_EQ(s.screen.find_first_of("z[", seen), std::string::npos);  // no key was echoed
+
+  // With standard output on the terminal there is no pipe's reader for the
+  // prompt to wait for, though the terminal counts a line typed ahead as
+  // waiting to be read: asleep before any key, the run has its prompt out.
+  Job on_screen = paused("");
+  on_screen.typed_ahead = "ls\n";
+  Session t(on_screen);
+  ASSERT_TRUE(t.stop_when_asleep());
+  ASSERT_EQ(t.occurrences(kPrompt), 1);
+  kill(t.job, SIGCONT);
+  ASSERT_TRUE(t.at_pause(2));  // continued, the pause shows its prompt again
 }
 
 TEST_P(Terminal, EveryFatalSignalRestoresTheModeAndStillEndsTheRun) {
@@ -564,10 +302,7 @@ TEST_P(Terminal, APagePipedElsewhereGoesOutBeforeTheWait) {
   // taken it: stopped while it waits, the run has shown none.
   pollfd page_ready{pipe_fds[0], POLLIN, 0};
   ASSERT_EQ(poll(&page_ready, 1, 20000), 1);
-  ASSERT_TRUE(test::eventually([&] { return test::process_state(s.job) == 'S'; }));
-  kill(s.job, SIGSTOP);
-  ASSERT_TRUE(test::eventually([&] { return test::process_state(s.job) == 'T'; }));
-  ASSERT_TRUE(s.settled());
+  ASSERT_TRUE(s.stop_when_asleep());
   EXPECT_EQ(s.occurrences(kPrompt), 0);
   kill(s.job, SIGCONT);
   std::string page;  // as much as comes before the wait, which may come in pieces

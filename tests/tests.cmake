@@ -37,6 +37,7 @@ if(NOT WIN32)
     tests/image_test.cpp
     tests/run_test.cpp
     tests/terminal_test.cpp
+    tests/terminal_session.cpp
     tests/process_util.cpp)
   # The pseudo-terminal tests need openpty: in the C library on glibc 2.34
   # and later and on macOS, in libutil on older glibc and the BSDs.

@@ -1,0 +1,153 @@
+// A job-control shell for the pause tests on a real (pseudo-)terminal
+// (terminal_test.cpp), run the way a shell runs a job: a small "shell", the
+// session leader with the terminal as its controlling terminal, starts
+// marvix in a process group of its own, in the foreground or the
+// background, and on request waits for it or brings it to the foreground.
+// A test reads the screen and types keys on the master side (Session).
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "process_util.h"
+
+namespace test {
+
+struct Job {
+  std::vector<std::string> args;  // after the binary
+  // Standard input, output and error: empty for the terminal, "-" closed,
+  // else a file.
+  std::string in, out, err;
+  int out_fd = -1;  // standard output to this descriptor instead (a pipe's write end)
+  bool background = false;
+  bool leads_session = false;         // leads its own session on the terminal, as under exec or ssh -t
+  bool output_stopped = false;        // the terminal's output suspended before the job starts, as by ^S
+  std::vector<int> ignored;           // signals the job starts with ignored, as under nohup
+  std::vector<int> blocked;           // and blocked
+  rlim_t open_files = RLIM_INFINITY;  // a limit on the descriptors it may have open, as ulimit -n sets it
+  std::string typed_ahead;            // keys on the terminal before the job starts, as typed during a listing
+};
+
+// Each test runs on this system and, where a library can be preloaded into
+// the tool, again on one at the edge of what POSIX allows
+// (hostile_system.cpp), where calls are interrupted.
+extern const char* g_preload;
+
+// The shell: starts the job, then answers commands, one byte each:
+//   'w'  wait for the job to stop or end; replies with its wait status
+//        (and takes the terminal back when it stopped)
+//   'f'  bring it to the foreground, as fg does: the mode for jobs on the
+//        terminal, the terminal to the job, then SIGCONT
+//   'p'  whether the job's partner (in the background) has had SIGTTOU
+// While a job runs in the background the shell is at its prompt, with the
+// terminal in a line-editing mode of its own (no echo, no canonical input),
+// as bash and zsh have it. It outlives a hang-up of its terminal, as a shell
+// under nohup does.
+[[noreturn]] void run_shell(int terminal, int commands, int replies, const Job& job);
+
+constexpr const char* kPrompt = "press a key...";
+
+// A job run by the shell on a fresh pseudo-terminal, whose master side the
+// test holds.
+struct Session {
+  int master = -1;
+  int to_shell = -1;
+  int from_shell = -1;
+  pid_t shell = -1;
+  pid_t job = -1;
+  termios before{};
+  std::string screen;  // everything written to the terminal
+
+  explicit Session(const Job& job_to_run);
+  ~Session();
+
+  bool reply(void* value, std::size_t size) {
+    pollfd p{from_shell, POLLIN, 0};
+    return poll(&p, 1, 20000) == 1 && read(from_shell, value, size) == static_cast<ssize_t>(size);
+  }
+  // The shell's reply to a command (for 'w', the job's wait status); -1 when none comes.
+  int command(char c) {
+    int answer = -1;
+    return write(to_shell, &c, 1) == 1 && reply(&answer, sizeof answer) ? answer : -1;
+  }
+  int wait_job() { return command('w'); }
+  void foreground() { EXPECT_EQ(command('f'), 0); }
+
+  // Reads the screen until `text` stands on it `count` times.
+  bool wait_for(const std::string& text, int count = 1) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (occurrences(text) < count) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      char buffer[4096];
+      const ssize_t got = read(master, buffer, sizeof buffer);
+      if (got <= 0) return false;
+      screen.append(buffer, static_cast<std::size_t>(got));
+    }
+    return true;
+  }
+  // The run waits at its `count`th prompt, in raw mode, and has not gone
+  // past it: the prompts on the screen so far must each have had their key.
+  bool at_pause(int count) { return wait_for(kPrompt, count) && occurrences(kPrompt) == count && raw(); }
+  int occurrences(const std::string& text) const {
+    int n = 0;
+    for (std::size_t at = 0; (at = screen.find(text, at)) != std::string::npos; ++at) ++n;
+    return n;
+  }
+  // Everything the job has written stands on the screen: a mark written on
+  // the terminal after it comes after all of it.
+  bool settled() {
+    const int terminal = open(ptsname(master), O_WRONLY | O_NOCTTY);
+    const bool marked = write(terminal, "<mark>", 6) == 6;
+    close(terminal);
+    return marked && wait_for("<mark>");
+  }
+  // Stops the job once it sleeps, waiting for something, and takes in all it
+  // had written by then.
+  bool stop_when_asleep() {
+    return eventually([&] { return process_state(job) == 'S'; }) && kill(job, SIGSTOP) == 0 &&
+           eventually([&] { return process_state(job) == 'T'; }) && settled();
+  }
+  bool raw() const {
+    const termios now = mode();
+    return (now.c_lflag & (ECHO | ICANON | ISIG)) == 0 && now.c_cc[VMIN] == 1 && now.c_cc[VTIME] == 0;
+  }
+  termios mode() const {
+    termios now{};
+    tcgetattr(master, &now);  // a master reports its terminal's mode
+    return now;
+  }
+  bool mode_is(const termios& expected) const {
+    const termios now = mode();  // field by field: a copy need not keep the padding
+    return now.c_iflag == expected.c_iflag && now.c_oflag == expected.c_oflag &&
+           now.c_lflag == expected.c_lflag && now.c_cflag == expected.c_cflag &&
+           std::memcmp(now.c_cc, expected.c_cc, sizeof now.c_cc) == 0;
+  }
+  bool mode_unchanged() const { return mode_is(before); }
+  void type(const char* keys) {
+    ASSERT_EQ(write(master, keys, std::strlen(keys)), static_cast<ssize_t>(std::strlen(keys)));
+  }
+};
+
+// 70 rows + title, header, closing line = 73 lines: pauses after 23, 46, 69.
+inline std::string three_page_file() {
+  return write_temp("pages.dbg", dbg::debug_file(std::vector<dbg::File>(70, {0, 1, "f"}), {}, {}));
+}
+
+inline Job paused(const std::string& out) { return {.args = {three_page_file(), "-p"}, .out = out}; }
+
+inline bool exited_with(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+
+}  // namespace test
