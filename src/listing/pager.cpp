@@ -20,7 +20,13 @@ void pause(Output& out) {
   if (console_can_wait()) {
     // Piped to a program that shows it on the same terminal (| cat,
     // | tee log), the page would otherwise often come out below its prompt.
-    wait_pipe_taken(out.fd);
+    // A reader that has gone with the page unread (| head -c 100) wants no
+    // more: the listing is over, as when a write finds the reader gone,
+    // with no prompt and nothing to wait for.
+    if (!wait_pipe_taken(out.fd)) {
+      out.status = WriteStatus::reader_gone;
+      return;
+    }
     console_pause(kPrompt);
   } else {
     console_print(kPrompt);

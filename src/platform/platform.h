@@ -32,8 +32,10 @@ bool is_terminal(int fd);
 // and had a moment to pass it on, or about a second has passed, so that a
 // reader that does not read cannot hold the run. Returns at once for
 // anything else. Only where the system tells the writer how much its pipe
-// holds (Linux does) does it wait longer than a millisecond.
-void wait_pipe_taken(int fd);
+// holds (Linux does) does it wait longer than a millisecond. False when
+// the reader has closed the pipe (| head -c 100), though nothing written
+// has failed yet: what is still in it will never be read.
+bool wait_pipe_taken(int fd);
 
 // The debug file, open from the open step to the end of loading.
 struct InputFile {
@@ -78,7 +80,7 @@ struct Free {
 };
 
 // Windows only: the arguments, which Windows hands over as UTF-16, in UTF-8
-// (see text/utf8.h), with a null after the last. False when the memory cannot
+// (see text/utf16.h), with a null after the last. False when the memory cannot
 // be had.
 struct Arguments {
   std::unique_ptr<char*[]> values;

@@ -1,6 +1,7 @@
 // The platform layer on POSIX systems. Calls that only Linux has sit under
 // #ifdef, each beside its portable path.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/select.h>
@@ -40,22 +41,27 @@ void setup_process() {
 
 bool is_terminal(int fd) { return isatty(fd) != 0; }
 
-void wait_pipe_taken([[maybe_unused]] int fd) {
+bool wait_pipe_taken([[maybe_unused]] int fd) {
 #ifdef FIONREAD
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) return;
+  if (fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) return true;
   // No system tells the writer when its pipe has been emptied: look every
   // millisecond, a thousand times at most. The reader passes on what it
   // has taken a moment later (cat writes it to the terminal), so the wait
-  // ends a millisecond after a look that finds the pipe empty.
+  // ends a millisecond after a look that finds the pipe empty. A pipe with
+  // no reader polls as an error on its writing end (Linux), or as hung up
+  // (the BSDs, macOS).
   for (int looks = 0; looks < 1000; ++looks) {
     int queued = 0;
-    if (ioctl(fd, FIONREAD, &queued) != 0) return;
+    if (ioctl(fd, FIONREAD, &queued) != 0) break;
     timespec millisecond{0, 1000000};
     while (nanosleep(&millisecond, &millisecond) != 0 && errno == EINTR) continue;
-    if (queued <= 0) return;
+    pollfd end{fd, POLLOUT, 0};
+    if (poll(&end, 1, 0) == 1 && (end.revents & (POLLERR | POLLHUP)) != 0) return false;
+    if (queued <= 0) break;
   }
 #endif
+  return true;
 }
 
 InputFile::~InputFile() {

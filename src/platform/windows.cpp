@@ -80,7 +80,8 @@ bool is_terminal(int fd) {
 
 // Win32 does not tell the writer of a pipe how much of it is still unread
 // (PeekNamedPipe wants the reading end).
-void wait_pipe_taken(int) {}
+// Nor whether its reader has gone: a write tells.
+bool wait_pipe_taken(int) { return true; }
 
 InputFile::~InputFile() {
   if (handle != -1) CloseHandle(handle_of(*this));
