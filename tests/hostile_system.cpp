@@ -4,17 +4,29 @@
 // - Of every three calls of read, write, select and tcsetattr, the calls
 //   that POSIX lets a signal interrupt, two fail with EINTR, as if a signal
 //   had come (never while signals are held, when none can); one that
-//   succeeds leaves errno at EINTR. So do two of every three calls of
-//   pselect, which lets signals in whatever the caller holds.
-// - A write takes all but the last byte, as a short write may.
-// - With HOSTILE_STDOUT_TAKES_NOTHING set, a write to standard output takes
-//   nothing and reports no error, as a device may.
+//   succeeds leaves errno at EINTR.
+// - Of every three calls of pselect, which lets signals in whatever the
+//   caller holds, one fails with EINTR and one reports all it was asked
+//   about ready at once, though nothing may be (another process may have
+//   taken the byte, or the room, first).
+// - A write to a terminal takes one byte, as a slow line may; any other
+//   write all but the last byte, as a short write may.
+// - An ending signal a process sends itself is lost, as the kernel drops it
+//   for the first process of a PID namespace (docker run, unshare -pf).
+// And where these are set:
+// - HOSTILE_STDOUT_TAKES_NOTHING: a write to standard output takes nothing
+//   and reports no error, as a device may;
+// - HOSTILE_TERMINAL_TAKES_NOTHING: so does a write to a terminal, with
+//   errno at EAGAIN;
+// - HOSTILE_PSELECT_FAILS: pselect fails for good, with ENOMEM.
 #include <dlfcn.h>
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -38,19 +50,44 @@ extern "C" int fstat(int fd, struct stat* st) noexcept {
 
 extern "C" ssize_t read(int fd, void* to, std::size_t size) { INTERRUPTED(read, fd, to, size); }
 extern "C" ssize_t write(int fd, const void* from, std::size_t size) {
-  static const bool takes_nothing = getenv("HOSTILE_STDOUT_TAKES_NOTHING") != nullptr;
-  if (fd == 1 && takes_nothing) return errno = EINTR, 0;
-  INTERRUPTED(write, fd, from, size > 1 ? size - 1 : size);
+  static const bool stdout_takes_nothing = getenv("HOSTILE_STDOUT_TAKES_NOTHING") != nullptr;
+  static const bool terminal_takes_nothing = getenv("HOSTILE_TERMINAL_TAKES_NOTHING") != nullptr;
+  if (fd == 1 && stdout_takes_nothing) return errno = EINTR, 0;
+  const bool terminal = isatty(fd) != 0;
+  if (terminal && terminal_takes_nothing) return errno = EAGAIN, 0;
+  const std::size_t takes = terminal ? std::min<std::size_t>(size, 1) : size > 1 ? size - 1 : size;
+  INTERRUPTED(write, fd, from, takes);
 }
 extern "C" int select(int n, fd_set* in, fd_set* out, fd_set* error, timeval* wait) {
   INTERRUPTED(select, n, in, out, error, wait);
 }
 extern "C" int pselect(int n, fd_set* in, fd_set* out, fd_set* error, const timespec* wait,
                        const sigset_t* mask) {
+  static const bool fails = getenv("HOSTILE_PSELECT_FAILS") != nullptr;
   static int calls = 0;
-  if (calls++ % 3 != 2) return errno = EINTR, -1;
-  return NEXT(pselect, n, in, out, error, wait, mask);
+  if (fails) return errno = ENOMEM, -1;
+  switch (calls++ % 3) {
+    case 0:
+      return errno = EINTR, -1;
+    case 1: {  // each set left as it came: all of it ready
+      int ready = 0;
+      for (fd_set* set : std::array{in, out, error})
+        for (int fd = 0; set != nullptr && fd < n; ++fd) ready += FD_ISSET(fd, set) ? 1 : 0;
+      if (ready > 0) return ready;
+      return errno = EINTR, -1;
+    }
+    default:
+      return NEXT(pselect, n, in, out, error, wait, mask);
+  }
 }
 extern "C" int tcsetattr(int fd, int when, const termios* mode) noexcept {
   INTERRUPTED(tcsetattr, fd, when, mode);
+}
+extern "C" int kill(pid_t pid, int sig) noexcept {
+  struct sigaction action {};
+  const bool stop = sig == SIGTSTP || sig == SIGTTIN || sig == SIGTTOU || sig == SIGSTOP || sig == SIGCONT;
+  if (pid == getpid() && !stop && sig != SIGKILL && sigaction(sig, nullptr, &action) == 0 &&
+      action.sa_handler == SIG_DFL)
+    return 0;
+  return NEXT(kill, pid, sig);
 }

@@ -123,7 +123,7 @@ Run run_marvix(const std::vector<std::string>& args, const RunOptions& options) 
 
 int open_stream(const std::string& path, int fd) {
   if (path == "-") return -1;
-  return open(path.c_str(), fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  return open(path.c_str(), fd == 0 ? O_RDWR : O_WRONLY | O_CREAT | O_TRUNC, 0600);
 }
 
 void use_streams(int in, int out, int err) {
@@ -136,8 +136,8 @@ void close_all_but(std::initializer_list<int> keep) {
     if (std::find(keep.begin(), keep.end(), fd) == keep.end()) close(fd);
 }
 
-void exec_marvix(const std::vector<std::string>& args) {
-  close_all_but({});  // the tool starts with 0 to 2 alone
+void exec_marvix(const std::vector<std::string>& args, int last_open) {
+  for (int fd = last_open + 1; fd < 1024; ++fd) close(fd);
   std::vector<char*> argv{const_cast<char*>(MARVIX_BINARY)};
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);

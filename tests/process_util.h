@@ -41,17 +41,18 @@ inline const std::string kHostileSystem = "LD_PRELOAD=" MARVIX_HOSTILE_SYSTEM;
 Run run_marvix(const std::vector<std::string>& args, const RunOptions& options = {});
 
 // Starting the tool in a child process, as run_marvix and the terminal
-// tests' shell do. `path` opened for standard stream `fd`: read for 0,
-// else written (created, emptied); "-" is a closed stream, -1.
+// tests' shell do. `path` opened for standard stream `fd`: read and
+// written for 0, as a terminal is, so that a write there by mistake would
+// land and show; else written (created, emptied); "-" is a closed stream, -1.
 int open_stream(const std::string& path, int fd);
 // Makes these descriptors standard input, output and error; -1 closes one.
 // All are opened first, so that none lands on a stream closed here.
 void use_streams(int in, int out, int err);
 // Closes every descriptor from 3 up but those in `keep`.
 void close_all_but(std::initializer_list<int> keep);
-// Runs the built marvix with `args`, descriptors 0 to 2 alone open; exits
-// with 127 when it cannot.
-[[noreturn]] void exec_marvix(const std::vector<std::string>& args);
+// Runs the built marvix with `args`, descriptors 0 to `last_open` alone
+// open; exits with 127 when it cannot.
+[[noreturn]] void exec_marvix(const std::vector<std::string>& args, int last_open = 2);
 
 // What a process does that shows nowhere but in the kernel's state (a
 // terminal's mode, whether a process sleeps) is polled for, for at most

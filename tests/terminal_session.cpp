@@ -27,6 +27,7 @@ namespace {
   for (const int sig : job.blocked) sigaddset(&blocked, sig);
   sigprocmask(SIG_SETMASK, &blocked, nullptr);
   if (*g_preload != '\0') setenv("LD_PRELOAD", g_preload, 1);
+  for (const std::string& setting : job.env) putenv(const_cast<char*>(setting.c_str()));
   const rlimit no_core{0, 0};
   setrlimit(RLIMIT_CORE, &no_core);
   const auto stream = [&](const std::string& path, int fd) {
@@ -36,7 +37,11 @@ namespace {
   if (job.out_fd >= 0) dup2(job.out_fd, 1);
   const rlimit open_files{job.open_files, job.open_files};
   if (job.open_files != RLIM_INFINITY) setrlimit(RLIMIT_NOFILE, &open_files);
-  exec_marvix(job.args);
+  if (job.inherited_up_to > 0) {
+    close_all_but({});
+    for (int fd = 0; fd >= 0 && fd < job.inherited_up_to;) fd = open("/dev/null", O_RDONLY);
+  }
+  exec_marvix(job.args, std::max(job.inherited_up_to, 2));
 }
 
 // A job in the background has a partner in its process group, as in a
@@ -119,6 +124,9 @@ void on_partner_ttou(int) { g_partner_had_ttou = 1; }
       tcsetattr(terminal, TCSANOW, &job_mode);
       tcsetpgrp(terminal, child);
       kill(-child, SIGCONT);
+    } else if (command == 't') {
+      tcsetattr(terminal, TCSANOW, &editing_mode);
+      tcsetpgrp(terminal, getpgrp());
     } else if (command == 'p') {
       if (write(to_partner[1], "?", 1) != 1 || read(from_partner[0], &status, sizeof status) != sizeof status)
         status = -1;
@@ -137,6 +145,11 @@ Session::Session(const Job& job_to_run) {
   EXPECT_EQ(openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
   EXPECT_EQ(pipe(commands), 0);
   EXPECT_EQ(pipe(replies), 0);
+  if (job_to_run.terminal_mode != nullptr) {
+    tcgetattr(terminal, &before);
+    job_to_run.terminal_mode(before);
+    tcsetattr(terminal, TCSANOW, &before);
+  }
   tcgetattr(terminal, &before);
   const std::string typed = (job_to_run.output_stopped ? "\x13" : "") + job_to_run.typed_ahead;
   EXPECT_EQ(write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -37,6 +38,10 @@ struct Job {
   std::vector<int> blocked;           // and blocked
   rlim_t open_files = RLIM_INFINITY;  // a limit on the descriptors it may have open, as ulimit -n sets it
   std::string typed_ahead;            // keys on the terminal before the job starts, as typed during a listing
+  void (*terminal_mode)(termios&) =
+      nullptr;                   // changes the terminal's mode before the job starts, as stty does
+  int inherited_up_to = 0;       // descriptors 3 to this one open, as a careless parent leaves them
+  std::vector<std::string> env;  // NAME=VALUE: the hostile system's switches
 };
 
 // Each test runs on this system and, where a library can be preloaded into
@@ -50,13 +55,16 @@ extern const char* g_preload;
 //   'f'  bring it to the foreground, as fg does: the mode for jobs on the
 //        terminal, the terminal to the job, then SIGCONT
 //   'p'  whether the job's partner (in the background) has had SIGTTOU
+//   't'  take the terminal for the shell, in its editing mode, while the
+//        job goes on
 // While a job runs in the background the shell is at its prompt, with the
 // terminal in a line-editing mode of its own (no echo, no canonical input),
 // as bash and zsh have it. It outlives a hang-up of its terminal, as a shell
 // under nohup does.
 [[noreturn]] void run_shell(int terminal, int commands, int replies, const Job& job);
 
-constexpr const char* kPrompt = "press a key...";
+// With its leading line feed, so that prompts cannot run together.
+constexpr const char* kPrompt = "\npress a key...";
 
 // A job run by the shell on a fresh pseudo-terminal, whose master side the
 // test holds.
@@ -114,15 +122,21 @@ struct Session {
     close(terminal);
     return marked && wait_for("<mark>");
   }
-  // Stops the job once it sleeps, waiting for something, and takes in all it
-  // had written by then.
+  // Stops the job once it sleeps, waiting for something: a SIGCONT then
+  // comes in before it does anything else.
   bool stop_when_asleep() {
     return eventually([&] { return process_state(job) == 'S'; }) && kill(job, SIGSTOP) == 0 &&
-           eventually([&] { return process_state(job) == 'T'; }) && settled();
+           eventually([&] { return process_state(job) == 'T'; });
   }
+  // No line editing or echo, and Ctrl+C a key; the terminal's other signal
+  // keys as they were.
+  // At a pause, raw and asleep: the keys typed ahead are gone, and the run
+  // waits for its key, or for its prompt to go out.
+  bool waiting() const { return raw() && process_state(job) == 'S'; }
   bool raw() const {
     const termios now = mode();
-    return (now.c_lflag & (ECHO | ICANON | ISIG)) == 0 && now.c_cc[VMIN] == 1 && now.c_cc[VTIME] == 0;
+    return (now.c_lflag & (ECHO | ICANON)) == 0 && (now.c_lflag & ISIG) == (before.c_lflag & ISIG) &&
+           now.c_cc[VINTR] == _POSIX_VDISABLE && now.c_cc[VMIN] == 1 && now.c_cc[VTIME] == 0;
   }
   termios mode() const {
     termios now{};
@@ -136,6 +150,20 @@ struct Session {
            std::memcmp(now.c_cc, expected.c_cc, sizeof now.c_cc) == 0;
   }
   bool mode_unchanged() const { return mode_is(before); }
+  // Output on the terminal held, as ^S holds it, or resumed.
+  void hold_output(bool held) const {
+    const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+    EXPECT_EQ(tcflow(terminal, held ? TCOOFF : TCOON), 0);
+    close(terminal);
+  }
+  // What has been typed and not yet read.
+  int unread() const {
+    const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+    int queued = -1;
+    ioctl(terminal, FIONREAD, &queued);
+    close(terminal);
+    return queued;
+  }
   void type(const char* keys) {
     ASSERT_EQ(write(master, keys, std::strlen(keys)), static_cast<ssize_t>(std::strlen(keys)));
   }
@@ -149,5 +177,11 @@ inline std::string three_page_file() {
 inline Job paused(const std::string& out) { return {.args = {three_page_file(), "-p"}, .out = out}; }
 
 inline bool exited_with(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+
+// Ended by `sig`; on the hostile system, where the signal the run sends
+// itself to end by it is lost, by exiting as a shell reports that end.
+inline bool ended_by(int status, int sig) {
+  return *g_preload != '\0' ? exited_with(status, 128 + sig) : WIFSIGNALED(status) && WTERMSIG(status) == sig;
+}
 
 }  // namespace test

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include "console/console.h"
 #include "platform/platform.h"
@@ -32,8 +33,12 @@ void console_write_file_text(const char* bytes, std::size_t size) { console_writ
 // ---------------------------------------------------------------------------
 // The key wait.
 //
-// During the wait the terminal is raw: no line editing, no echo, and no
-// signal keys, so Ctrl+C and Ctrl+Z are keys that end the wait. Whatever
+// During the wait the terminal is raw: no line editing, no echo, and the
+// interrupt key (Ctrl+C) is a key like any other, which ends the wait. The
+// terminal's other signal keys mean what they mean in every program: the
+// suspend key (Ctrl+Z) stops the run and the quit key (Ctrl+\) ends it, so
+// that a listing of thousands of pages can always be left. A key the user
+// has undefined, or signal keys the user has turned off, stay so. Whatever
 // happens to the process meanwhile, the terminal gets its mode back, and
 // the run is never left stopped with no one to continue it.
 //
@@ -44,22 +49,24 @@ void console_write_file_text(const char* bytes, std::size_t size) { console_writ
 // code:
 // - a signal that ends the process: the saved mode back, then the process
 //   ends by that signal, as it would have without the wait;
-// - a stop (SIGTSTP, and SIGTTIN and SIGTTOU sent by kill, a debugger or a
-//   shell): the saved mode back, then the stop; on return raw mode again
-//   and the prompt again, which the shell has written over. Where the
-//   kernel discards the stop (an orphaned process group: exec marvix,
-//   script -c, ssh -t), the loop simply goes on;
-// - SIGCONT after a stop that could not be caught (SIGSTOP): the shell has
-//   put its own mode back, so raw mode and the prompt again;
+// - a stop (the suspend key, and SIGTSTP, SIGTTIN and SIGTTOU sent by kill,
+//   a debugger or a shell): the saved mode back, then the stop; on return
+//   raw mode again and the prompt again, which the shell has written over.
+//   Where the kernel discards the stop (an orphaned process group: exec
+//   marvix, script -c, ssh -t), the loop simply goes on;
+// - SIGCONT: where the terminal no longer has the raw mode (after SIGSTOP,
+//   which no process sees, the shell puts its own mode back), raw mode and
+//   the prompt again; else nothing, since a SIGCONT need not follow a stop;
 // - in the background the mode is never touched: the terminal belongs to
 //   the foreground job. The run stops, as any program that touched the
 //   terminal would, and waits once it is brought to the foreground;
-// - a terminal that has hung up, or cannot be asked whose it is, ends the
-//   wait at once.
+// - a terminal that has hung up, cannot be asked whose it is, or has been
+//   given to another process group while the wait waits, ends the wait.
 // The handlers are in place only during a wait, and only for signals that
 // the run started with their default action: one inherited as ignored stays
 // ignored, one inherited as held stays held. Signals that report a fault of
-// the program itself (SIGSEGV, SIGABRT and the like) are left alone.
+// the program itself (SIGSEGV, SIGABRT and the like) are left alone, as
+// less leaves them: one sent to a run at a pause leaves the terminal raw.
 
 namespace {
 
@@ -126,16 +133,16 @@ void swap_all(bool into_wait) {
 // held. At its end each is as the run had it, and one that came since the
 // wait last let signals in comes now, with that action.
 struct SignalHold {
-  sigset_t before{};  // the run's own mask
-  sigset_t let_in{};  // what the wait lets in: the same, and SIGCONT
+  sigset_t before{};     // the run's own mask
+  sigset_t wait_mask{};  // the mask inside pselect: the run's own, but never SIGCONT
   sigset_t held{};
   struct sigaction continue_action {};  // SIGCONT's before
 
   SignalHold() {
     sigfillset(&held);
     sigprocmask(SIG_BLOCK, &held, &before);
-    let_in = before;
-    sigdelset(&let_in, SIGCONT);
+    wait_mask = before;
+    sigdelset(&wait_mask, SIGCONT);
     g_ending = 0;
     g_stopping = 0;
     g_continued = 0;
@@ -166,23 +173,25 @@ Owner terminal_owner() {
   return group == getpgrp() ? Owner::us : Owner::other;
 }
 
-// The terminal's mode for one wait: raw while it waits for the key, the
-// saved mode back at its end and before every stop, if the terminal is
-// still ours to change.
+// The terminal's mode for one wait: raw while it waits for the key; the
+// saved mode back at its end and before every stop, whenever the wait has
+// changed it, if the terminal is still ours to change.
 struct TerminalMode {
   termios saved{};
   termios raw{};
   bool have_saved = false;
-  bool is_raw = false;
+  bool is_raw = false;  // raw mode is in force, as far as the wait knows
 
   // Only in the foreground is the mode read the one to keep: a shell at
-  // its prompt may have the terminal in a mode of its own.
+  // its prompt may have the terminal in a mode of its own. It is read once:
+  // after a stop it may be the raw mode itself.
   bool enter() {
     if (!have_saved) {
       if (tcgetattr(g_tty, &saved) != 0) return false;
       raw = saved;
-      raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+      raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
       raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
+      raw.c_cc[VINTR] = _POSIX_VDISABLE;  // Ctrl+C comes as a key
       raw.c_cc[VMIN] = 1;
       raw.c_cc[VTIME] = 0;
       have_saved = true;
@@ -190,21 +199,35 @@ struct TerminalMode {
     is_raw = tcsetattr(g_tty, TCSANOW, &raw) == 0;
     return is_raw;
   }
+  // Whether the terminal still has the raw mode: after SIGSTOP, which no
+  // process sees, a shell puts its own mode back.
+  bool still_raw() const {
+    termios now{};
+    return tcgetattr(g_tty, &now) == 0 && now.c_iflag == raw.c_iflag && now.c_lflag == raw.c_lflag &&
+           std::memcmp(now.c_cc, raw.c_cc, sizeof now.c_cc) == 0;
+  }
+  // Not only when raw mode is in force as far as the wait knows: a SIGCONT
+  // may have come since, with the mode still raw.
   void leave() {
-    if (is_raw && terminal_owner() == Owner::us) tcsetattr(g_tty, TCSANOW, &saved);
+    if (have_saved && terminal_owner() == Owner::us) tcsetattr(g_tty, TCSANOW, &saved);
     is_raw = false;
   }
   ~TerminalMode() { leave(); }
 };
 
-// Lets in what the wait lets in, and with it `sig`, whose default action
-// is restored for the moment: the process ends here.
-void end_by(int sig, const SignalHold& hold) {
+// Ends the process by `sig`, as the signal's default action would: lets in
+// what the wait lets in, and with it `sig`, its default action restored.
+// Where the process is immune to its own signal (the first process of a
+// PID namespace, as under docker run or unshare -pf, where the kernel drops
+// it), it exits with the status a shell gives that end: the wait never
+// goes on with its signals let in.
+[[noreturn]] void end_by(int sig, const SignalHold& hold) {
   set_action(sig, SIG_DFL);
   kill(getpid(), sig);
-  sigset_t let_in = hold.let_in;
-  sigdelset(&let_in, sig);
-  sigprocmask(SIG_SETMASK, &let_in, nullptr);
+  sigset_t mask = hold.wait_mask;
+  sigdelset(&mask, sig);
+  sigprocmask(SIG_SETMASK, &mask, nullptr);
+  _exit(128 + sig);
 }
 
 // Stops the process (`whom` is its id), or with `whom` 0 its whole group,
@@ -216,9 +239,9 @@ bool stop_by(int sig, pid_t whom, const SignalHold& hold) {
   set_action(sig, SIG_DFL);
   g_continued = 0;
   kill(whom, sig);
-  sigset_t let_in = hold.let_in;
-  sigdelset(&let_in, sig);
-  sigprocmask(SIG_SETMASK, &let_in, nullptr);  // stopped here until continued
+  sigset_t mask = hold.wait_mask;
+  sigdelset(&mask, sig);
+  sigprocmask(SIG_SETMASK, &mask, nullptr);  // stopped here until continued
   sigprocmask(SIG_SETMASK, &hold.held, nullptr);
   set_action(sig, on_stopping);
   return g_continued != 0;
@@ -239,20 +262,23 @@ bool can_stop_in_background(const SignalHold& hold) {
 // that none of it reaches the shell after the last wait. Bytes that come
 // later are discarded by the next wait as it begins, and after the last
 // one reach the shell. True when the wait is over: a key came, or the
-// terminal has gone away.
+// terminal has gone away or been given to another process group (EIO).
+// Nothing to read (another process took the byte) is no key. Every signal
+// is held here: nothing interrupts the read.
 bool read_key() {
   char key = 0;
   const ssize_t got = read(g_tty, &key, 1);
-  if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return false;
+  if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
   if (got == 1) tcflush(g_tty, TCIFLUSH);
   return true;
 }
 
-// Writes what it can of the prompt; returns how much of it stands.
+// Writes what it can of the prompt; returns how much of it stands. Every
+// signal is held here, as in read_key.
 std::size_t show(std::string_view prompt, std::size_t shown) {
   const ssize_t done = write(g_tty, prompt.data() + shown, prompt.size() - shown);
   if (done > 0) return shown + static_cast<std::size_t>(done);
-  if (done < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return shown;
+  if (done < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return shown;
   return prompt.size();  // a terminal that takes nothing: the prompt is dropped
 }
 
@@ -277,10 +303,8 @@ void console_pause(std::string_view prompt) {
     // What came while signals were let in is dealt with first, every time,
     // and before the one way out.
     if (g_ending != 0) {
-      const int sig = g_ending;
-      g_ending = 0;
       mode.leave();
-      end_by(sig, hold);
+      end_by(g_ending, hold);
     }
     if (g_stopping != 0) {
       const int sig = g_stopping;
@@ -291,7 +315,7 @@ void console_pause(std::string_view prompt) {
     }
     if (g_continued != 0) {
       g_continued = 0;
-      mode.is_raw = false;
+      if (mode.is_raw && !mode.still_raw()) mode.is_raw = false;
     }
     // A wait that wants no key, or no more, still shows its prompt.
     if (!key_wanted && shown == prompt.size()) return;
@@ -318,7 +342,7 @@ void console_pause(std::string_view prompt) {
     FD_ZERO(&writable);
     if (key_wanted) FD_SET(g_tty, &readable);
     if (shown < prompt.size()) FD_SET(g_tty, &writable);
-    const int ready = pselect(g_tty + 1, &readable, &writable, nullptr, nullptr, &hold.let_in);
+    const int ready = pselect(g_tty + 1, &readable, &writable, nullptr, nullptr, &hold.wait_mask);
     if (ready < 0) {
       if (errno != EINTR) {  // nothing to wait on: the wait is over
         key_wanted = false;
