@@ -17,7 +17,7 @@ namespace marvix {
 // ---------------------------------------------------------------------------
 // The channel: standard error.
 
-void console_print(std::string_view text) { write_all(kStdErr, text.data(), text.size()); }
+void console_print(std::string_view text) { write_all(kStdErr, text.data(), text.size(), nullptr); }
 
 bool console_is_terminal() {
   static const bool terminal = is_terminal(kStdErr);

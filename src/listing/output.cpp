@@ -8,7 +8,7 @@ namespace {
 
 bool write_out(Output& out, const char* bytes, std::size_t size) {
   if (out.failed()) return false;
-  out.status = write_all(out.fd, bytes, size);
+  out.status = write_all(out.fd, bytes, size, out.code_page);
   return !out.failed();
 }
 

@@ -63,8 +63,12 @@ enum class WriteStatus {
   failed,
 };
 
-// Writes all bytes, continuing partial and interrupted writes.
-WriteStatus write_all(int fd, const char* bytes, std::size_t size);
+struct CodePage;
+
+// Writes all bytes, continuing partial and interrupted writes. Where a
+// console takes them in pieces (Windows), each piece ends between
+// characters as `code_page` forms them (null: UTF-8).
+WriteStatus write_all(int fd, const char* bytes, std::size_t size, const CodePage* code_page);
 
 // Advice for a large block just allocated or grown: where the system backs
 // memory with huge pages only when asked (Linux with transparent huge pages

@@ -108,7 +108,7 @@ void wait_writable(int fd) {
 
 }  // namespace
 
-WriteStatus write_all(int fd, const char* bytes, std::size_t size) {
+WriteStatus write_all(int fd, const char* bytes, std::size_t size, const CodePage*) {
   while (size > 0) {
     const ssize_t done = write(fd, bytes, size);
     if (done > 0) {

@@ -15,7 +15,6 @@
 #include <new>
 #include <utility>
 
-#include "console/console.h"
 #include "platform/platform.h"
 #include "text/terminal_text.h"
 #include "text/utf16.h"
@@ -155,18 +154,18 @@ std::ptrdiff_t read_input(const InputFile& file, void* buffer, std::size_t size)
   return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
 }
 
-WriteStatus write_all(int fd, const char* bytes, std::size_t size) {
+WriteStatus write_all(int fd, const char* bytes, std::size_t size, const CodePage* code_page) {
   const HANDLE out = handle_of(fd);
   // Consoles before Windows 8 refuse a write much over 32 KiB. A console
   // decodes each write on its own, so every piece but the last ends between
-  // characters of the code page that the listing was made safe for.
+  // characters.
   DWORD mode = 0;
   const bool console = GetConsoleMode(out, &mode) != 0;
   const std::size_t piece = console ? 0x8000 : 0x40000000;
   while (size > 0) {
     DWORD done = 0;
     std::size_t ask = size > piece ? piece : size;
-    if (console && ask < size) ask = whole_characters(bytes, ask, console_code_page());
+    if (console && ask < size) ask = whole_characters(bytes, ask, code_page);
     if (!WriteFile(out, bytes, static_cast<DWORD>(ask), &done, nullptr)) {
       // The reader of a pipe has gone: the same as EPIPE on POSIX.
       const DWORD error = GetLastError();
