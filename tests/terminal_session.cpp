@@ -12,6 +12,7 @@
 #endif
 
 #include <csignal>
+#include <stdexcept>
 
 namespace test {
 
@@ -78,6 +79,7 @@ void on_partner_ttou(int) { g_partner_had_ttou = 1; }
   int from_partner[2];
   if (pipe(go) != 0 || pipe(to_partner) != 0 || pipe(from_partner) != 0) _exit(1);
   const pid_t child = fork();
+  if (child < 0) _exit(1);
   if (child == 0) {
     if (job.leads_session) {
       setsid();
@@ -115,10 +117,12 @@ void on_partner_ttou(int) { g_partner_had_ttou = 1; }
     });
   }
   if (write(go[1], "g", 1) != 1 || write(replies, &child, sizeof child) != sizeof child) _exit(1);
+  bool reaped = false;  // its pid no longer its own, to be sent nothing
   for (char command; read(commands, &command, 1) == 1;) {
     int status = 0;
     if (command == 'w') {
-      waitpid(child, &status, WUNTRACED);
+      if (waitpid(child, &status, WUNTRACED) != child) status = -1;
+      reaped = status != -1 && !WIFSTOPPED(status);
       if (WIFSTOPPED(status)) tcsetpgrp(terminal, getpgrp());
     } else if (command == 'f') {
       tcsetattr(terminal, TCSANOW, &job_mode);
@@ -133,7 +137,7 @@ void on_partner_ttou(int) { g_partner_had_ttou = 1; }
     }
     if (write(replies, &status, sizeof status) != sizeof status) break;
   }
-  kill(child, SIGKILL);
+  if (!reaped) kill(child, SIGKILL);
   if (partner > 0) kill(partner, SIGKILL);
   _exit(0);
 }
@@ -161,12 +165,12 @@ Session::Session(const Job& job_to_run) {
   if (job_to_run.out_fd >= 0) close(job_to_run.out_fd);
   to_shell = commands[1];
   from_shell = replies[0];
-  EXPECT_TRUE(reply(&job, sizeof job));
+  // Without a job, kill(job, ...) would signal every process there is.
+  if (!reply(&job, sizeof job) || job <= 0) throw std::runtime_error("the shell started no job");
 }
 
 Session::~Session() {
-  if (job > 0) kill(job, SIGKILL);
-  close(to_shell);
+  close(to_shell);  // the shell ends the job, and itself
   close(from_shell);
   waitpid(shell, nullptr, 0);
   close(master);

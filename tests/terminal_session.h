@@ -79,6 +79,8 @@ struct Session {
 
   explicit Session(const Job& job_to_run);
   ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
 
   bool reply(void* value, std::size_t size) {
     pollfd p{from_shell, POLLIN, 0};
@@ -120,7 +122,7 @@ struct Session {
     const int terminal = open(ptsname(master), O_WRONLY | O_NOCTTY);
     const bool marked = write(terminal, "<mark>", 6) == 6;
     close(terminal);
-    return marked && wait_for("<mark>");
+    return marked && wait_for("<mark>", occurrences("<mark>") + 1);
   }
   // Stops the job once it sleeps, waiting for something: a SIGCONT then
   // comes in before it does anything else.
@@ -128,11 +130,11 @@ struct Session {
     return eventually([&] { return process_state(job) == 'S'; }) && kill(job, SIGSTOP) == 0 &&
            eventually([&] { return process_state(job) == 'T'; });
   }
-  // No line editing or echo, and Ctrl+C a key; the terminal's other signal
-  // keys as they were.
   // At a pause, raw and asleep: the keys typed ahead are gone, and the run
   // waits for its key, or for its prompt to go out.
   bool waiting() const { return raw() && process_state(job) == 'S'; }
+  // No line editing or echo, and Ctrl+C a key; the terminal's other signal
+  // keys as they were.
   bool raw() const {
     const termios now = mode();
     return (now.c_lflag & (ECHO | ICANON)) == 0 && (now.c_lflag & ISIG) == (before.c_lflag & ISIG) &&
