@@ -4,13 +4,15 @@
 // - Of every three calls of read, write, select and tcsetattr, the calls
 //   that POSIX lets a signal interrupt, two fail with EINTR, as if a signal
 //   had come (never while signals are held, when none can); one that
-//   succeeds leaves errno at EINTR.
+//   succeeds leaves errno as a failure might have: EAGAIN after a read
+//   (which may read the end of a terminal that has hung up), else EINTR.
 // - Of every three calls of pselect, which lets signals in whatever the
 //   caller holds, one fails with EINTR and one reports all it was asked
 //   about ready at once, though nothing may be (another process may have
 //   taken the byte, or the room, first).
-// - A write to a terminal takes one byte, as a slow line may; any other
-//   write all but the last byte, as a short write may.
+// - A write to a terminal takes one byte and the next all but the last, in
+//   turn, as a slow line may; any other write all but the last byte, as a
+//   short write may.
 // - An ending signal a process sends itself is lost, as the kernel drops it
 //   for the first process of a PID namespace (docker run, unshare -pf).
 // And where these are set:
@@ -39,27 +41,29 @@ extern "C" int fstat(int fd, struct stat* st) noexcept {
   return result;
 }
 
-#define INTERRUPTED(name, ...)                                                        \
+#define INTERRUPTED(stale, name, ...)                                                 \
   static int calls = 0;                                                               \
   sigset_t held{};                                                                    \
   sigprocmask(SIG_BLOCK, nullptr, &held);                                             \
   if (sigismember(&held, SIGCONT) != 1 && calls++ % 3 != 2) return errno = EINTR, -1; \
   const auto result = NEXT(name, __VA_ARGS__);                                        \
-  if (result >= 0) errno = EINTR;                                                     \
+  if (result >= 0) errno = stale;                                                     \
   return result
 
-extern "C" ssize_t read(int fd, void* to, std::size_t size) { INTERRUPTED(read, fd, to, size); }
+extern "C" ssize_t read(int fd, void* to, std::size_t size) { INTERRUPTED(EAGAIN, read, fd, to, size); }
 extern "C" ssize_t write(int fd, const void* from, std::size_t size) {
   static const bool stdout_takes_nothing = getenv("HOSTILE_STDOUT_TAKES_NOTHING") != nullptr;
   static const bool terminal_takes_nothing = getenv("HOSTILE_TERMINAL_TAKES_NOTHING") != nullptr;
   if (fd == 1 && stdout_takes_nothing) return errno = EINTR, 0;
   const bool terminal = isatty(fd) != 0;
   if (terminal && terminal_takes_nothing) return errno = EAGAIN, 0;
-  const std::size_t takes = terminal ? std::min<std::size_t>(size, 1) : size > 1 ? size - 1 : size;
-  INTERRUPTED(write, fd, from, takes);
+  static bool one_byte = false;
+  one_byte = terminal && !one_byte;
+  const std::size_t takes = one_byte ? std::min<std::size_t>(size, 1) : size > 1 ? size - 1 : size;
+  INTERRUPTED(EINTR, write, fd, from, takes);
 }
 extern "C" int select(int n, fd_set* in, fd_set* out, fd_set* error, timeval* wait) {
-  INTERRUPTED(select, n, in, out, error, wait);
+  INTERRUPTED(EINTR, select, n, in, out, error, wait);
 }
 extern "C" int pselect(int n, fd_set* in, fd_set* out, fd_set* error, const timespec* wait,
                        const sigset_t* mask) {
@@ -81,7 +85,7 @@ extern "C" int pselect(int n, fd_set* in, fd_set* out, fd_set* error, const time
   }
 }
 extern "C" int tcsetattr(int fd, int when, const termios* mode) noexcept {
-  INTERRUPTED(tcsetattr, fd, when, mode);
+  INTERRUPTED(EINTR, tcsetattr, fd, when, mode);
 }
 extern "C" int kill(pid_t pid, int sig) noexcept {
   struct sigaction action {};

@@ -153,6 +153,16 @@ char process_state(pid_t pid) {
   return end == std::string::npos || end + 2 >= stat.size() ? 0 : stat[end + 2];
 }
 
+bool signal_pending(pid_t pid, int sig) {
+  const std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
+  unsigned long long pending = 0;
+  for (const std::string field : {"\nSigPnd:\t", "\nShdPnd:\t"}) {
+    const std::size_t at = status.find(field);
+    if (at != std::string::npos) pending |= std::stoull(status.substr(at + field.size()), nullptr, 16);
+  }
+  return (pending >> (sig - 1) & 1) != 0;
+}
+
 pid_t fork_with_memory_budget(std::size_t budget, const std::string& out, const std::string& err) {
   const pid_t child = fork();
   if (child != 0) return child;

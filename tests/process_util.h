@@ -66,10 +66,12 @@ bool eventually(Condition condition) {
   return false;
 }
 
-// The state of a process as /proc shows it: 'R' running, 'S' asleep,
-// waiting for something only another process can end ('T' stopped, 'Z'
-// ended); 0 where it cannot be read.
+// The state of a process as /proc shows it: 'R' running, 'S' asleep until
+// something it waits for comes, 'T' stopped, 'Z' ended and not yet waited
+// for; 0 where it cannot be read.
 char process_state(pid_t pid);
+// Whether `sig` has been sent to `pid` and not yet taken in.
+bool signal_pending(pid_t pid, int sig);
 
 // Forks a child whose standard output and error go to the given files and
 // whose address space may grow by only `budget` bytes beyond what it holds

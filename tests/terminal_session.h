@@ -108,9 +108,13 @@ struct Session {
     }
     return true;
   }
-  // The run waits at its `count`th prompt, in raw mode, and has not gone
-  // past it: the prompts on the screen so far must each have had their key.
-  bool at_pause(int count) { return wait_for(kPrompt, count) && occurrences(kPrompt) == count && raw(); }
+  // The run waits at its `count`th prompt and has not gone past it: the
+  // prompts on the screen, once all it has written stands there, must each
+  // have had their key, and nothing follows the last.
+  bool at_pause(int count) {
+    return wait_for(kPrompt, count) && eventually([&] { return waiting(); }) && settled() &&
+           occurrences(kPrompt) == count && screen.ends_with(std::string(kPrompt) + "<mark>");
+  }
   int occurrences(const std::string& text) const {
     int n = 0;
     for (std::size_t at = 0; (at = screen.find(text, at)) != std::string::npos; ++at) ++n;

@@ -53,7 +53,7 @@ void console_write_file_text(const char* bytes, std::size_t size) { console_writ
 //   a debugger or a shell): the saved mode back, then the stop; on return
 //   raw mode again and the prompt again, which the shell has written over.
 //   Where the kernel discards the stop (an orphaned process group: exec
-//   marvix, script -c, ssh -t), the loop simply goes on;
+//   marvix, script -c, ssh -t, tmux new), the loop goes on, raw again;
 // - SIGCONT: where the terminal no longer has the raw mode (after SIGSTOP,
 //   which no process sees, the shell puts its own mode back), raw mode and
 //   the prompt again; else nothing, since a SIGCONT need not follow a stop;
@@ -174,8 +174,8 @@ Owner terminal_owner() {
 }
 
 // The terminal's mode for one wait: raw while it waits for the key; the
-// saved mode back at its end and before every stop, whenever the wait has
-// changed it, if the terminal is still ours to change.
+// saved mode back at its end and before every stop, once the wait has set
+// out to change it, if the terminal is still ours to change.
 struct TerminalMode {
   termios saved{};
   termios raw{};
@@ -197,6 +197,13 @@ struct TerminalMode {
       have_saved = true;
     }
     is_raw = tcsetattr(g_tty, TCSANOW, &raw) == 0;
+    // Keys typed before the prompt (during the listing, ahead of it, or
+    // before it came again) are discarded, so that only a key pressed
+    // after the prompt ends the wait. Not with TCSAFLUSH: Linux then
+    // discards only what it has queued for reading, not keys still on
+    // their way in (just typed, or held back behind a full queue). After
+    // the switch, so that no key comes in between to be read raw.
+    if (is_raw) tcflush(g_tty, TCIFLUSH);
     return is_raw;
   }
   // Whether the terminal still has the raw mode: after SIGSTOP, which no
@@ -207,7 +214,8 @@ struct TerminalMode {
            std::memcmp(now.c_cc, raw.c_cc, sizeof now.c_cc) == 0;
   }
   // Not only when raw mode is in force as far as the wait knows: a SIGCONT
-  // may have come since, with the mode still raw.
+  // that found the mode changed by another program (stty) says it is not,
+  // and the terminal may still be raw in part.
   void leave() {
     if (have_saved && terminal_owner() == Owner::us) tcsetattr(g_tty, TCSANOW, &saved);
     is_raw = false;
@@ -215,18 +223,19 @@ struct TerminalMode {
   ~TerminalMode() { leave(); }
 };
 
-// Ends the process by `sig`, as the signal's default action would: lets in
-// what the wait lets in, and with it `sig`, its default action restored.
-// Where the process is immune to its own signal (the first process of a
-// PID namespace, as under docker run or unshare -pf, where the kernel drops
-// it), it exits with the status a shell gives that end: the wait never
-// goes on with its signals let in.
-[[noreturn]] void end_by(int sig, const SignalHold& hold) {
+// Ends the process by `sig`, as the signal's default action would: `sig`
+// alone let in, its default action restored, so that it is the signal
+// delivered before sigprocmask returns. Where the process is immune to its
+// own signal (the first process of a PID namespace, as under docker run,
+// where the kernel drops it), or a tracer swallows it, it exits with the
+// status a shell gives that end: the wait never goes on.
+[[noreturn]] void end_by(int sig) {
   set_action(sig, SIG_DFL);
   kill(getpid(), sig);
-  sigset_t mask = hold.wait_mask;
-  sigdelset(&mask, sig);
-  sigprocmask(SIG_SETMASK, &mask, nullptr);
+  sigset_t only{};
+  sigfillset(&only);
+  sigdelset(&only, sig);
+  sigprocmask(SIG_SETMASK, &only, nullptr);
   _exit(128 + sig);
 }
 
@@ -248,9 +257,11 @@ bool stop_by(int sig, pid_t whom, const SignalHold& hold) {
 }
 
 // Whether a run in the background can stop until it is brought to the
-// foreground. Not where SIGTTOU came ignored (nohup, background jobs of a
-// non-interactive shell) or held: then nothing stops it from changing the
-// mode of a terminal that is not its own, so it must not wait.
+// foreground. Not where SIGTTOU came ignored or held, as a parent may
+// leave it: then nothing stops it from changing the mode of a terminal
+// that is not its own, so it must not wait. (Between the look at whose
+// the terminal is and the change of its mode, both with SIGTTOU held, a
+// SIGSTOP and bg from elsewhere would go unseen: a window of two calls.)
 bool can_stop_in_background(const SignalHold& hold) {
   struct sigaction ttou {};
   sigaction(SIGTTOU, nullptr, &ttou);
@@ -297,25 +308,29 @@ void console_pause(std::string_view prompt) {
   SignalHold hold;
   TerminalMode mode;  // left before the signals are given back
   bool key_wanted = true;
-  bool first = true;
   std::size_t shown = 0;
   for (;;) {
     // What came while signals were let in is dealt with first, every time,
     // and before the one way out.
     if (g_ending != 0) {
       mode.leave();
-      end_by(g_ending, hold);
+      end_by(g_ending);
     }
+    // Where the shell has been at the terminal (after fg), it has written
+    // over the prompt: the prompt again, if the key is still to come.
     if (g_stopping != 0) {
       const int sig = g_stopping;
       g_stopping = 0;
       mode.leave();
-      stop_by(sig, getpid(), hold);
+      if (stop_by(sig, getpid(), hold) && key_wanted) shown = 0;
       continue;  // `kill %1` sends SIGTERM to a stopped run, then SIGCONT
     }
     if (g_continued != 0) {
       g_continued = 0;
-      if (mode.is_raw && !mode.still_raw()) mode.is_raw = false;
+      if (mode.is_raw && !mode.still_raw()) {
+        mode.is_raw = false;
+        if (key_wanted) shown = 0;
+      }
     }
     // A wait that wants no key, or no more, still shows its prompt.
     if (!key_wanted && shown == prompt.size()) return;
@@ -323,17 +338,6 @@ void console_pause(std::string_view prompt) {
       const Owner owner = terminal_owner();
       if (owner == Owner::other && can_stop_in_background(hold) && stop_by(SIGTTOU, 0, hold)) continue;
       key_wanted = owner == Owner::us && mode.enter();
-      if (key_wanted) {
-        // Keys typed before the prompt (during the listing, or ahead of
-        // it) are discarded, so that only a key pressed after the prompt
-        // ends the wait. Not with TCSAFLUSH: Linux then discards only what
-        // it has queued for reading, not keys still on their way in (just
-        // typed, or held back behind a full queue). After the switch, so
-        // that no key comes in between to be read raw.
-        if (first) tcflush(g_tty, TCIFLUSH);
-        first = false;
-        shown = 0;
-      }
       continue;
     }
     fd_set readable;
