@@ -340,8 +340,8 @@ void console_pause(std::string_view prompt) {
       key_wanted = owner == Owner::us && mode.enter();
       continue;
     }
-    fd_set readable;
-    fd_set writable;
+    fd_set readable{};
+    fd_set writable{};
     FD_ZERO(&readable);
     FD_ZERO(&writable);
     if (key_wanted) FD_SET(g_tty, &readable);
