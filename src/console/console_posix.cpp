@@ -197,13 +197,6 @@ struct TerminalMode {
       have_saved = true;
     }
     is_raw = tcsetattr(g_tty, TCSANOW, &raw) == 0;
-    // Keys typed before the prompt (during the listing, ahead of it, or
-    // before it came again) are discarded, so that only a key pressed
-    // after the prompt ends the wait. Not with TCSAFLUSH: Linux then
-    // discards only what it has queued for reading, not keys still on
-    // their way in (just typed, or held back behind a full queue). After
-    // the switch, so that no key comes in between to be read raw.
-    if (is_raw) tcflush(g_tty, TCIFLUSH);
     return is_raw;
   }
   // Whether the terminal still has the raw mode: after SIGSTOP, which no
@@ -259,9 +252,7 @@ bool stop_by(int sig, pid_t whom, const SignalHold& hold) {
 // Whether a run in the background can stop until it is brought to the
 // foreground. Not where SIGTTOU came ignored or held, as a parent may
 // leave it: then nothing stops it from changing the mode of a terminal
-// that is not its own, so it must not wait. (Between the look at whose
-// the terminal is and the change of its mode, both with SIGTTOU held, a
-// SIGSTOP and bg from elsewhere would go unseen: a window of two calls.)
+// that is not its own, so it must not wait.
 bool can_stop_in_background(const SignalHold& hold) {
   struct sigaction ttou {};
   sigaction(SIGTTOU, nullptr, &ttou);
@@ -337,7 +328,17 @@ void console_pause(std::string_view prompt) {
     if (key_wanted && !mode.is_raw) {
       const Owner owner = terminal_owner();
       if (owner == Owner::other && can_stop_in_background(hold) && stop_by(SIGTTOU, 0, hold)) continue;
+      // (With SIGTTOU held, a SIGSTOP and bg from elsewhere between the
+      // look at whose the terminal is and the change of its mode would go
+      // unseen: a window of a few calls.)
       key_wanted = owner == Owner::us && mode.enter();
+      // Keys typed before the prompt (during the listing, ahead of it, or
+      // while the run was stopped) are discarded, so that only a key
+      // pressed after the prompt ends the wait. Not with TCSAFLUSH: Linux
+      // then discards only what it has queued for reading, not keys still
+      // on their way in (just typed, or held back behind a full queue).
+      // After the switch, so that no key comes in between to be read raw.
+      if (key_wanted && shown == 0) tcflush(g_tty, TCIFLUSH);
       continue;
     }
     fd_set readable{};
