@@ -14,7 +14,7 @@
 //   turn, as a slow line may; any other write all but the last byte, as a
 //   short write may.
 // - An ending signal a process sends itself is lost, as the kernel drops it
-//   for the first process of a PID namespace (docker run, unshare -pf).
+//   for the first process of a PID namespace (docker run).
 // And where these are set:
 // - HOSTILE_STDOUT_TAKES_NOTHING: a write to standard output takes nothing
 //   and reports no error, as a device may;

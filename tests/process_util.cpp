@@ -156,7 +156,7 @@ char process_state(pid_t pid) {
 bool signal_pending(pid_t pid, int sig) {
   const std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
   unsigned long long pending = 0;
-  for (const std::string field : {"\nSigPnd:\t", "\nShdPnd:\t"}) {
+  for (const std::string_view field : {"\nSigPnd:\t", "\nShdPnd:\t"}) {
     const std::size_t at = status.find(field);
     if (at != std::string::npos) pending |= std::stoull(status.substr(at + field.size()), nullptr, 16);
   }

@@ -99,6 +99,7 @@ void on_partner_ttou(int) { g_partner_had_ttou = 1; }
   take_ttou.sa_flags = SA_RESTART;
   sigaction(SIGTTOU, &take_ttou, nullptr);
   const pid_t partner = job.background ? fork() : -1;
+  if (job.background && partner < 0) _exit(1);
   if (partner == 0) {
     close(to_partner[1]);
     close(from_partner[0]);
@@ -121,8 +122,11 @@ void on_partner_ttou(int) { g_partner_had_ttou = 1; }
   for (char command; read(commands, &command, 1) == 1;) {
     int status = 0;
     if (command == 'w') {
-      if (waitpid(child, &status, WUNTRACED) != child) status = -1;
-      reaped = status != -1 && !WIFSTOPPED(status);
+      if (!reaped && waitpid(child, &status, WUNTRACED) == child) {
+        reaped = !WIFSTOPPED(status);
+      } else {
+        status = -1;
+      }
       if (WIFSTOPPED(status)) tcsetpgrp(terminal, getpgrp());
     } else if (command == 'f') {
       tcsetattr(terminal, TCSANOW, &job_mode);
@@ -166,11 +170,17 @@ Session::Session(const Job& job_to_run) {
   to_shell = commands[1];
   from_shell = replies[0];
   // Without a job, kill(job, ...) would signal every process there is.
-  if (!reply(&job, sizeof job) || job <= 0) throw std::runtime_error("the shell started no job");
+  if (!reply(&job, sizeof job) || job <= 0) {
+    job = -1;
+    kill(shell, SIGKILL);
+    end();
+    throw std::runtime_error("the shell started no job");
+  }
 }
 
-Session::~Session() {
-  close(to_shell);  // the shell ends the job, and itself
+void Session::end() {
+  if (job > 0 && !job_ended) kill(job, SIGKILL);  // the shell may be waiting for it
+  close(to_shell);                                // the shell ends, and the job with it
   close(from_shell);
   waitpid(shell, nullptr, 0);
   close(master);

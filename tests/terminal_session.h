@@ -74,11 +74,13 @@ struct Session {
   int from_shell = -1;
   pid_t shell = -1;
   pid_t job = -1;
+  bool job_ended = false;  // waited for by the shell: its pid is no longer its own
   termios before{};
   std::string screen;  // everything written to the terminal
 
   explicit Session(const Job& job_to_run);
-  ~Session();
+  ~Session() { end(); }
+  void end();  // the job and the shell ended, the terminal closed
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
@@ -91,7 +93,15 @@ struct Session {
     int answer = -1;
     return write(to_shell, &c, 1) == 1 && reply(&answer, sizeof answer) ? answer : -1;
   }
-  int wait_job() { return command('w'); }
+  // A job that neither stops nor ends in time is killed, so that the shell,
+  // waiting for it, answers: the test fails rather than hangs.
+  int wait_job() {
+    int status = -1;
+    if (job_ended || write(to_shell, "w", 1) != 1) return -1;
+    if (!reply(&status, sizeof status) && kill(job, SIGKILL) == 0) reply(&status, sizeof status);
+    job_ended = status != -1 && !WIFSTOPPED(status);
+    return status;
+  }
   void foreground() { EXPECT_EQ(command('f'), 0); }
 
   // Reads the screen until `text` stands on it `count` times.
@@ -121,7 +131,8 @@ struct Session {
     return n;
   }
   // Everything the job has written stands on the screen: a mark written on
-  // the terminal after it comes after all of it.
+  // the terminal after it comes after all of it. The marks stay on the
+  // screen, "<mark>" each.
   bool settled() {
     const int terminal = open(ptsname(master), O_WRONLY | O_NOCTTY);
     const bool marked = write(terminal, "<mark>", 6) == 6;

@@ -163,7 +163,8 @@ TEST_P(Terminal, ThePauseKeepsWhatTheRunInherited) {
                .out_fd = pipe_fds[1],
                .open_files = 1100,
                .inherited_up_to = last});
-    ASSERT_TRUE(test::eventually([&] { return test::process_state(c.job) == 'S'; }));
+    ASSERT_TRUE(test::eventually(
+        [&] { return test::read_file(err).ends_with(kPrompt) && test::process_state(c.job) == 'S'; }));
     for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(c.job) + "/fd"))
       EXPECT_NE(std::filesystem::read_symlink(fd.path()), "/dev/tty") << last;
     close(pipe_fds[0]);
@@ -185,7 +186,8 @@ TEST_P(Terminal, JobControlDuringThePause) {
   Job job = paused(out);
   job.background = true;
   job.blocked = {SIGCONT};
-  // stty -ixon -icrnl, as many have it: the raw mode differs only in lflag.
+  // stty -ixon -icrnl, as many have it: the raw mode differs from the
+  // shell's in lflag and c_cc alone.
   job.terminal_mode = [](termios& mode) { mode.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL); };
   Session s(job);
   const termios editing = s.mode();
@@ -419,6 +421,8 @@ TEST_P(Terminal, APagePipedElsewhereGoesOutBeforeTheWait) {
     return ioctl(pipe_fds[0], FIONREAD, &queued) == 0 && queued > page_two;
   }));
   ASSERT_TRUE(s.stop_when_asleep());
+  ASSERT_TRUE(s.settled());
+  ASSERT_EQ(s.occurrences(kPrompt), 2) << "the run was not stopped within its second";
   close(pipe_fds[0]);
   kill(s.job, SIGCONT);
   EXPECT_TRUE(exited_with(s.wait_job(), 1));
@@ -433,7 +437,8 @@ TEST_P(Terminal, ClosedStandardStreamsStayClosed) {
   // opens the terminal for the pause.
   Session s(paused("-"));
   EXPECT_TRUE(exited_with(s.wait_job(), 1));
-  ASSERT_TRUE(s.wait_for("error: could not write output."));
+  ASSERT_TRUE(s.settled());
+  EXPECT_NE(s.screen.find("error: could not write output."), std::string::npos);
   EXPECT_EQ(s.screen.find("DEFAULT"), std::string::npos);
   EXPECT_EQ(s.screen.find("press a key..."), std::string::npos);
   Job job = paused("-");
@@ -457,6 +462,7 @@ TEST_P(Terminal, ControlBytesFromOutsideAreShownSafely) {
   ASSERT_TRUE(s.wait_for("dump file: \"" + test::temp_path("x^[[1mM-^[2J.dbg") + "\""));
   ASSERT_TRUE(s.wait_for("c^[]0;t^GM-BM-^]0;t.a ^?^A^_M-^[M-BM-^[\xc4\x9b\xc3\xa9"));
   EXPECT_TRUE(exited_with(s.wait_job(), 0));
+  ASSERT_TRUE(s.settled());
   EXPECT_EQ(s.screen.find_first_of("\x1b\x9d"), std::string::npos);
   EXPECT_EQ(s.screen.find('\x9b'), s.screen.find("\xc4\x9b") + 1);
   EXPECT_EQ(s.occurrences("\x9b"), 1);
