@@ -323,12 +323,14 @@ TEST_P(Terminal, AHangUpEndsThePausesAndTheListingGoesOn) {
 TEST_P(Terminal, ABackgroundRunLeavesTheTerminalAlone) {
   // With SIGTTOU ignored or blocked nothing stops a run in the background
   // from changing the terminal's mode; it must not, so it does not wait,
-  // and sends its process group nothing that would stop the rest of it.
-  // Otherwise it stops, and what `kill %1` and timeout send ends it.
+  // and sends its process group nothing that would stop the rest of it,
+  // nor discards what was typed for the shell. Otherwise it stops, and
+  // what `kill %1` and timeout send ends it.
   for (const int inherited : {0, 1, 2}) {  // SIGTTOU ignored, blocked, neither
     Job job = paused(test::temp_path("background.out"));
     job.background = true;
     if (inherited < 2) (inherited == 0 ? job.ignored : job.blocked) = {SIGTTOU};
+    job.typed_ahead = "ls\n";
     Session s(job);
     const termios editing = s.mode();
     int status = s.wait_job();
@@ -341,6 +343,7 @@ TEST_P(Terminal, ABackgroundRunLeavesTheTerminalAlone) {
     EXPECT_TRUE(inherited < 2 ? exited_with(status, 0) : ended_by(status, SIGTERM)) << inherited;
     EXPECT_EQ(s.command('p'), inherited == 2 ? 1 : 0) << inherited;
     EXPECT_TRUE(s.mode_is(editing));
+    EXPECT_EQ(s.unread(), 3) << inherited;
   }
 
   // A pause that gave up in the background, its prompt held back by a
