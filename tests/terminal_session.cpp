@@ -36,8 +36,10 @@ namespace {
   };
   use_streams(stream(job.in, 0), stream(job.out, 1), stream(job.err, 2));
   if (job.out_fd >= 0) dup2(job.out_fd, 1);
+  // A limit that cannot be had (above the hard limit) fails the job, not
+  // quietly the situation its test names.
   const rlimit open_files{job.open_files, job.open_files};
-  if (job.open_files != RLIM_INFINITY) setrlimit(RLIMIT_NOFILE, &open_files);
+  if (job.open_files != RLIM_INFINITY && setrlimit(RLIMIT_NOFILE, &open_files) != 0) _exit(125);
   if (job.inherited_up_to > 0) {
     close_all_but({});
     for (int fd = 0; fd >= 0 && fd < job.inherited_up_to;) fd = open("/dev/null", O_RDONLY);
