@@ -67,7 +67,8 @@ struct CodePage;
 
 // Writes all bytes, continuing partial and interrupted writes. Where a
 // console takes them in pieces (Windows), each piece ends between
-// characters as `code_page` forms them (null: UTF-8).
+// characters as `code_page` forms them (null: UTF-8); elsewhere the bytes
+// go as they are, and `code_page` is not used.
 WriteStatus write_all(int fd, const char* bytes, std::size_t size, const CodePage* code_page);
 
 // Advice for a large block just allocated or grown: where the system backs
