@@ -175,9 +175,10 @@ def under_a_console(linux, windows, scratch):
     # that ended two pauses would leave the shell the last key, a letter,
     # before that line; one that ended none would hold the run. Ctrl+2
     # (Ctrl+@) is a character of 0, which Wine's console makes of a NUL:
-    # Shift and Ctrl go down before the 2, and only the 2 ends a pause. (A key typed before its prompt still ends that pause
-    # under Wine, flush or not: its console seems to take the key from the
-    # terminal only after the flush, so the flush cannot be shown here.)
+    # Shift and Ctrl go down before the 2, and only the 2 ends a pause. (A
+    # key typed before its prompt still ends that pause under Wine, flush or
+    # not: its console seems to take the key from the terminal only after
+    # the flush, so the flush cannot be shown here.)
     command = "%s %s -p >%s & echo status !errorlevel! & set /p LEFT= & echo left [!LEFT!]" % (
         windows_path(windows), windows_path(sample), windows_path(out_path))
     console = Console(["cmd", "/v:on", "/c", command], None, listing_on_console=True)
