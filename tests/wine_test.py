@@ -438,8 +438,9 @@ def long_paths(linux, windows, scratch):
              "//%s/names/%s" % (os.path.basename(server), name)]
     try:
         for form in forms:
-            status, out, _ = run([WINE, windows, form])
-            check((status, out) == (0, expected), "listing through %s: status %d" % (form[:8], status))
+            status, out, err = run([WINE, windows, form])
+            check((status, out) == (0, expected),
+                  "listing through %s: status %d %r" % (form[:8], status, err[-200:]))
     finally:
         os.remove(server)
 
